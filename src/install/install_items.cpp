@@ -1,0 +1,83 @@
+#include "install/install_items.h"
+
+#include "install/app_copy.h"
+#include "platform/files.h"
+#include "platform/log.h"
+#include "process/launch.h"
+#include "process/shell_escape.h"
+#include "process/silicon.h"
+
+namespace tarnwell {
+namespace {
+
+constexpr const char* kName = "installAppsAndPkg(_:_:_:)";
+constexpr int64_t kInstallerTimeLimit = 3600;
+
+bool installApp(const std::string& source, const std::string& name) {
+  const std::string destination = "/Applications/" + name;
+  logLine(std::string(kName) + ":Copying from appPath : " + source + " destinationPath :" + destination);
+  if (!copyApp(source, destination)) {
+    logLine(std::string(kName) + ":Copying from appPath : " + source + " destinationPath : " + destination + "->failed");
+    return false;
+  }
+  checkAndUnhideApp(destination);
+  return true;
+}
+
+bool installPackage(const std::string& package) {
+  logLine(std::string(kName) + ":Installing pkg : " + package);
+  int32_t status;
+  if (isSiliconMachine()) {
+    const std::string command = "arch -arch arm64 installer -pkg \"" + escapeInDoubleQuotes(package) + "\" -target /";
+    status = launchProcess("/bin/sh", {"-c", command}, "/", kInstallerTimeLimit);
+  } else {
+    status = launchProcess("/usr/sbin/installer", {"-pkg", package, "-target", "/"}, "/", kInstallerTimeLimit);
+  }
+  if (status != 0) {
+    logLine(std::string(kName) + ":Installing pkg : " + package + " -> failed ");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool climbsOut(const std::string& name) {
+  for (size_t start = 0; start <= name.size();) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool installAppsAndPkg(const std::string& mountPoint, const std::string& /*baseDirectory*/,
+                       const std::vector<std::string>& files) {
+  for (const std::string& name : files) {
+    // A name that climbs out of the volume would have a root process delete
+    // and write outside /Applications.
+    if (climbsOut(name)) {
+      logLine("Not handled " + name);
+      return false;
+    }
+    const std::string itemPath = mountPoint + "/" + name;
+    if (!fileExists(itemPath)) {
+      logLine("intallfile : " + name + " not found");
+      return false;
+    }
+    bool installed;
+    if (name.ends_with(".app")) {
+      installed = installApp(itemPath, name);
+    } else if (name.ends_with(".pkg")) {
+      installed = installPackage(itemPath);
+    } else {
+      logLine("Not handled " + name);
+      installed = false;
+    }
+    if (!installed) return false;
+  }
+  return true;
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,58 @@
+#include "main/attach_result.h"
+
+#include "platform/plist.h"
+
+#include <algorithm>
+
+namespace tarnwell {
+namespace {
+
+// The first "<?xml" or "<plist" through the next "</plist>", if any.
+std::string_view embeddedXmlPlist(std::string_view bytes) {
+  size_t start = std::min(bytes.find("<?xml"), bytes.find("<plist"));
+  if (start == std::string_view::npos) return {};
+  constexpr std::string_view kEnd = "</plist>";
+  size_t end = bytes.find(kEnd, start);
+  if (end == std::string_view::npos) return {};
+  return bytes.substr(start, end + kEnd.size() - start);
+}
+
+bool isDictionary(const PlistNode& node) { return node.kind == PlistNode::Kind::Dictionary; }
+
+}  // namespace
+
+AttachResult readAttachResult(std::string_view bytes) {
+  AttachResult result;
+  PlistParse parse = parsePropertyList(bytes);
+  if (!parse.ok) {
+    std::string_view inner = embeddedXmlPlist(bytes);
+    if (!inner.empty() && inner.size() != bytes.size()) parse = parsePropertyList(inner);
+  }
+  if (!parse.ok) {
+    result.error = parse.error;
+    return result;
+  }
+
+  const PlistNode* entities = isDictionary(parse.root) ? parse.root.find("system-entities") : nullptr;
+  if (!entities || entities->kind != PlistNode::Kind::Array || entities->items.empty() ||
+      !std::all_of(entities->items.begin(), entities->items.end(), isDictionary)) {
+    result.outcome = AttachResult::Outcome::NoRows;
+    return result;
+  }
+
+  result.entityCount = entities->items.size();
+  result.outcome = AttachResult::Outcome::NoMountPoint;
+  for (const PlistNode& entity : entities->items) {
+    const PlistNode* mountPoint = entity.find("mount-point");
+    if (!mountPoint || mountPoint->kind != PlistNode::Kind::String) continue;
+    result.mountPointsSeen.push_back(mountPoint->text);
+    if (!mountPoint->text.empty()) {
+      result.outcome = AttachResult::Outcome::Found;
+      result.mountPoint = mountPoint->text;
+      break;
+    }
+  }
+  return result;
+}
+
+}  // namespace tarnwell

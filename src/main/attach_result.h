@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwell {
+
+// What the saved attach result says about the attached volume.
+struct AttachResult {
+  enum class Outcome {
+    NotAPropertyList,  // see `error`
+    NoRows,            // no usable, non-empty "system-entities" array
+    NoMountPoint,      // no entity with a non-empty text "mount-point"
+    Found,             // `mountPoint` is set
+  };
+  Outcome outcome = Outcome::NotAPropertyList;
+  std::string error;
+  size_t entityCount = 0;
+  // Every text "mount-point" looked at, in order; empty ones included. When
+  // the outcome is Found the last one is the mount point.
+  std::vector<std::string> mountPointsSeen;
+  std::string mountPoint;
+};
+
+// Reads hdiutil's attach answer. Text around an XML property list (warnings
+// that some hdiutil releases print) is ignored when the whole does not parse.
+AttachResult readAttachResult(std::string_view bytes);
+
+}  // namespace tarnwell

@@ -1,0 +1,21 @@
+#include "main/base_path.h"
+#include "main/workflow.h"
+#include "platform/files.h"
+#include "platform/log.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+  using namespace tarnwell;
+  setBasePath(basePathForExecutable(executablePath()));
+  logLine("Base Path " + basePath());
+  if (argc <= 2) {
+    logLine("Arguments are low");
+    return 1;
+  }
+  const std::string dmgName = argv[1];
+  const std::vector<std::string> items(argv + 2, argv + argc);
+  logLine("Given Args dmgName:" + dmgName + ",\nargArray :" + renderList(items));
+  install(items, dmgName);
+}

@@ -1,0 +1,261 @@
+#include "platform/child.h"
+
+#include "platform/errors.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#if defined(__APPLE__)
+#include <sys/event.h>
+#else
+#include <sys/syscall.h>
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
+#endif
+
+extern char** environ;
+
+namespace tarnwell {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Events {
+  bool exited = false;
+  bool readable = false;
+};
+
+int millisUntil(std::optional<Clock::time_point> deadline) {
+  if (!deadline) return -1;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
+}
+
+#if defined(__APPLE__)
+int watchExit(int pid) {
+  int queue = kqueue();
+  if (queue < 0) return -1;
+  fcntl(queue, F_SETFD, FD_CLOEXEC);
+  struct kevent change;
+  EV_SET(&change, pid, EVFILT_PROC, EV_ADD | EV_ONESHOT, NOTE_EXIT, 0, nullptr);
+  if (kevent(queue, &change, 1, nullptr, 0, nullptr) < 0) {
+    close(queue);  // ESRCH: it has already ended, waitpid will not block
+    return -1;
+  }
+  return queue;
+}
+
+// Returns -1 with errno set, 0 on time-out, 1 when something happened.
+int waitEvents(int queue, int outputFd, int timeoutMs, Events& events) {
+  if (outputFd >= 0) {
+    struct kevent change;
+    EV_SET(&change, outputFd, EVFILT_READ, EV_ADD | EV_ONESHOT, 0, 0, nullptr);
+    if (kevent(queue, &change, 1, nullptr, 0, nullptr) < 0) return -1;
+  }
+  struct timespec limit = {timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+  struct kevent happened[2];
+  int n = kevent(queue, nullptr, 0, happened, 2, timeoutMs < 0 ? nullptr : &limit);
+  for (int i = 0; i < n; ++i) {
+    if (happened[i].filter == EVFILT_PROC) events.exited = true;
+    if (happened[i].filter == EVFILT_READ) events.readable = true;
+  }
+  return n < 0 ? -1 : (n > 0);
+}
+#else
+int watchExit(int pid) {
+  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));  // pidfds are close-on-exec
+}
+
+int waitEvents(int pidfd, int outputFd, int timeoutMs, Events& events) {
+  struct pollfd fds[2] = {{pidfd, POLLIN, 0}, {outputFd, POLLIN, 0}};
+  int n = poll(fds, outputFd >= 0 ? 2 : 1, timeoutMs);
+  if (n > 0) {
+    events.exited = fds[0].revents != 0;
+    events.readable = outputFd >= 0 && fds[1].revents != 0;
+  }
+  return n < 0 ? -1 : (n > 0);
+}
+#endif
+
+bool openPipe(int fds[2]) {
+#if defined(__APPLE__)
+  if (pipe(fds) != 0) return false;
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return true;
+#else
+  return pipe2(fds, O_CLOEXEC) == 0;
+#endif
+}
+
+int pollReadable(int fd, int timeoutMs) {
+  struct pollfd one = {fd, POLLIN, 0};
+  return poll(&one, 1, timeoutMs);
+}
+
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+};
+
+}  // namespace
+
+Child Child::spawn(const SpawnOptions& options) {
+  Child child;
+  int pipeFds[2] = {-1, -1};
+  if (options.captureOutput && !openPipe(pipeFds)) {
+    child.startError_ = describeError("start", options.program, errno);
+    return child;
+  }
+
+  SpawnSetup setup;
+  if (options.captureOutput) {
+    posix_spawn_file_actions_adddup2(&setup.actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, pipeFds[1], STDERR_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
+  }
+  if (!options.workingDirectory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&setup.actions, options.workingDirectory.c_str());
+  }
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+#if defined(__APPLE__)
+  flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+  posix_spawn_file_actions_addinherit_np(&setup.actions, STDIN_FILENO);
+  if (!options.captureOutput) posix_spawn_file_actions_addinherit_np(&setup.actions, STDERR_FILENO);
+#else
+  // Descriptors that some library opened without O_CLOEXEC stay with us.
+  posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+#endif
+  sigset_t empty, all;
+  sigemptyset(&empty);
+  sigfillset(&all);
+  sigdelset(&all, SIGKILL);
+  sigdelset(&all, SIGSTOP);
+  posix_spawnattr_setsigmask(&setup.attributes, &empty);
+  posix_spawnattr_setsigdefault(&setup.attributes, &all);
+  posix_spawnattr_setflags(&setup.attributes, flags);
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(options.program.c_str()));
+  for (const auto& arg : options.args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, options.program.c_str(), &setup.actions, &setup.attributes,
+                       argv.data(), environ);
+  if (pipeFds[1] >= 0) close(pipeFds[1]);
+  if (rc != 0) {
+    if (pipeFds[0] >= 0) close(pipeFds[0]);
+    child.startError_ = describeError("start", options.program, rc);
+    return child;
+  }
+  child.pid_ = pid;
+  child.outputFd_ = pipeFds[0];
+  child.exitFd_ = watchExit(pid);
+  return child;
+}
+
+Child::Child(Child&& other) noexcept
+    : pid_(other.pid_),
+      exitFd_(other.exitFd_),
+      outputFd_(other.outputFd_),
+      reaped_(other.reaped_),
+      status_(other.status_),
+      output_(std::move(other.output_)),
+      startError_(std::move(other.startError_)) {
+  other.pid_ = -1;
+  other.exitFd_ = -1;
+  other.outputFd_ = -1;
+}
+
+Child::~Child() {
+  closeOutput();
+  if (exitFd_ >= 0) close(exitFd_);
+  // A child given up on after a time-out is left to run; one that has
+  // already ended is reaped here so that no zombie stays behind.
+  if (pid_ > 0 && !reaped_) waitpid(pid_, nullptr, WNOHANG);
+}
+
+bool Child::readSome() {
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(outputFd_, buffer, sizeof buffer);
+    if (n > 0) {
+      output_.append(buffer, static_cast<size_t>(n));
+      return true;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    closeOutput();
+    return false;
+  }
+}
+
+void Child::closeOutput() {
+  if (outputFd_ >= 0) close(outputFd_);
+  outputFd_ = -1;
+}
+
+WaitResult Child::wait(std::optional<std::chrono::milliseconds> limit) {
+  if (!started()) return WaitResult::Failed;
+  if (reaped_) return WaitResult::Ended;
+  std::optional<Clock::time_point> deadline;
+  if (limit) deadline = Clock::now() + *limit;
+  for (;;) {
+    Events events;
+    if (exitFd_ < 0) {
+      events.exited = true;  // no watch could be set: the child had already ended
+    } else {
+      int n = waitEvents(exitFd_, outputFd_, millisUntil(deadline), events);
+      if (n < 0 && errno != EINTR) return WaitResult::Failed;
+      if (n == 0 && deadline && Clock::now() >= *deadline) return WaitResult::StillRunning;
+    }
+    if (events.readable) readSome();
+    if (events.exited) {
+      int raw = 0;
+      pid_t got;
+      do {
+        got = waitpid(pid_, &raw, 0);
+      } while (got < 0 && errno == EINTR);
+      if (got != pid_) return WaitResult::Failed;
+      reaped_ = true;
+      status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? WTERMSIG(raw) : -1;
+      return WaitResult::Ended;
+    }
+  }
+}
+
+std::string Child::takeOutput(std::chrono::milliseconds grace) {
+  auto deadline = Clock::now() + grace;
+  while (outputFd_ >= 0) {
+    int n = pollReadable(outputFd_, millisUntil(deadline));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    readSome();
+  }
+  closeOutput();
+  return std::move(output_);
+}
+
+void Child::terminate() {
+  if (started() && !reaped_) kill(pid_, SIGTERM);
+}
+
+}  // namespace tarnwell

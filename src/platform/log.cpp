@@ -1,0 +1,91 @@
+#include "platform/log.h"
+
+#include <cerrno>
+#include <csignal>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include <pthread.h>
+#include <syslog.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
+
+namespace tarnwell {
+namespace {
+
+unsigned long long threadId() {
+#if defined(__APPLE__)
+  uint64_t id = 0;
+  pthread_threadid_np(nullptr, &id);
+  return id;
+#else
+  return static_cast<unsigned long long>(syscall(SYS_gettid));
+#endif
+}
+
+std::string prefix() {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  std::time_t seconds = system_clock::to_time_t(now);
+  auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char buffer[96];
+  size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  std::snprintf(buffer + n, sizeof buffer - n, ".%03lld tarnwell[%lld:%llu] ",
+                static_cast<long long>(millis), static_cast<long long>(getpid()), threadId());
+  return buffer;
+}
+
+void writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // nowhere else to report a broken log
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+}  // namespace
+
+void logLine(std::string_view text) {
+  static const bool opened = [] {
+    openlog("tarnwell", LOG_PID, LOG_USER);
+    signal(SIGPIPE, SIG_IGN);  // a reader that went away must not end the run
+    return true;
+  }();
+  (void)opened;
+  std::string entry = prefix();
+  entry.append(text);
+  entry.push_back('\n');
+  writeAll(STDERR_FILENO, entry);
+  syslog(LOG_NOTICE, "%.*s", static_cast<int>(text.size()), text.data());
+}
+
+std::string renderList(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += '"';
+    for (char c : items[i]) {
+      switch (c) {
+        case '"': out += "\\\""; break;
+        case '\'': out += "\\'"; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\0': out += "\\0"; break;
+        default: out += c;
+      }
+    }
+    out += '"';
+  }
+  out += ']';
+  return out;
+}
+
+}  // namespace tarnwell
