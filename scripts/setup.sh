@@ -1,0 +1,13 @@
+#!/bin/bash
+# Installs what building, testing and the demo need on Debian 12 (as root).
+set -euo pipefail
+packages=(build-essential cmake pkg-config libplist-dev libgtest-dev util-linux coreutils)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tarnwell::test {
+
+namespace fs = std::filesystem;
+
+// One call of a stand-in command, as it recorded itself.
+struct Call {
+  std::string program;
+  std::string directory;
+  std::vector<std::string> args;
+};
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+  std::vector<std::string> log;  // the texts of the log entries, prefixes removed
+  std::vector<Call> calls;
+};
+
+// A throw-away copy of the machine (tests/sandbox/enter) and the exchange
+// folder seen inside it as /standin: images, scenario switches and set-up
+// go in, and the run's output, the stand-ins' calls and a copy of what the
+// run left behind (after/) come out.
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  const fs::path& exchange() const { return exchange_; }
+  // A folder image beside the tool: /Library/Tarnwell/NAME inside.
+  fs::path image(const std::string& name);
+  void scenario(const std::string& name, const std::string& value = "");
+  // Shell lines run as root inside, before the tool (setup) and after it (check).
+  void setup(const std::string& lines);
+  void check(const std::string& lines);
+
+  Outcome runTool(const std::vector<std::string>& args);
+  Outcome runProbe(const std::vector<std::string>& args);
+
+  fs::path after(const std::string& relative) const { return exchange_ / "after" / relative; }
+  std::string read(const std::string& relative) const;
+
+ private:
+  Outcome run(const std::vector<std::string>& args, bool probe);
+  fs::path exchange_;
+};
+
+// Splits what the tool wrote to stderr into log entries; fails the test on
+// anything that is not shaped as a log entry.
+std::vector<std::string> logEntries(const std::string& stderrText);
+
+std::string readFileText(const fs::path& path);
+void writeFileText(const fs::path& path, const std::string& text);
+
+// A small property list of system-entities, each given by its mount point
+// ("" for an empty one, "-" for none).
+std::string entitiesPlist(const std::vector<std::string>& mountPoints);
+
+}  // namespace tarnwell::test

@@ -1,0 +1,378 @@
+// Whole runs of the real tarnwell binary in the sandbox, one group per road
+// of the exit-status table.
+
+#include "sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace tarnwell::test;
+
+namespace {
+
+const std::string kBase = "/Library/Tarnwell";
+const std::string kResult = kBase + "/qxmount.plist";
+const std::string kMountCmd = "Mount cmd ->echo YES | hdiutil attach -nobrowse -plist ";
+
+// `expected` appear in the log in this order (other lines may come between).
+void expectInOrder(const std::vector<std::string>& log, const std::vector<std::string>& expected) {
+  size_t at = 0;
+  for (const auto& line : log) {
+    if (at < expected.size() && line == expected[at]) ++at;
+  }
+  std::string all;
+  for (const auto& line : log) all += "  | " + line + "\n";
+  EXPECT_EQ(at, expected.size()) << "missing from the log: " << (at < expected.size() ? expected[at] : "") << "\n"
+                                 << all;
+}
+
+bool logHas(const std::vector<std::string>& log, const std::string& line) {
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+std::vector<Call> callsOf(const Outcome& run, const std::string& program) {
+  std::vector<Call> calls;
+  for (const auto& call : run.calls) {
+    if (call.program == program) calls.push_back(call);
+  }
+  return calls;
+}
+
+bool detached(const Outcome& run) {
+  for (const auto& call : callsOf(run, "hdiutil")) {
+    if (!call.args.empty() && call.args[0] == "detach") return true;
+  }
+  return false;
+}
+
+// An image with one application bundle (marked hidden, a link inside) and one package.
+fs::path sampleImage(Sandbox& sandbox, const std::string& name = "Sample.dmg") {
+  fs::path image = sandbox.image(name);
+  fs::create_directories(image / "Foo.app/Contents/MacOS");
+  fs::create_directories(image / "Foo.app/Contents/Versions/A");
+  writeFileText(image / "Foo.app/Contents/MacOS/Foo", "#!/bin/sh\necho foo\n");
+  chmod((image / "Foo.app/Contents/MacOS/Foo").c_str(), 0755);
+  fs::create_directory_symlink("A", image / "Foo.app/Contents/Versions/Current");
+  setxattr((image / "Foo.app").c_str(), "user.hidden", "1", 1, 0);
+  writeFileText(image / "Bar.pkg", "xar!");
+  return image;
+}
+
+}  // namespace
+
+TEST(WholeRun, InstallsEveryItemAndCleansUp) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  ASSERT_GE(run.log.size(), 16u);
+  std::vector<std::string> expected = {
+      "Base Path " + kBase,
+      "Given Args dmgName:Sample.dmg,\nargArray :[\"Foo.app\", \"Bar.pkg\"]",
+      kMountCmd + kBase + "/Sample.dmg>" + kResult,
+      "Given Command /bin/bash echo YES | hdiutil attach -nobrowse -plist " + kBase + "/Sample.dmg>" + kResult,
+      "terminationStatus : 0 output : ",
+      "Array count in systemEntities 2",
+      "mount-point : /Volumes/Sample",
+      "Files list in the volume : [\"Bar.pkg\", \"Foo.app\"]\n files count 2",
+      "installAppsAndPkg(_:_:_:):Copying from appPath : /Volumes/Sample/Foo.app destinationPath :/Applications/Foo.app",
+      "App Copied successfully",
+      "App is hidden, Hence Unhid app",
+      "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg",
+      "isSiliconMachine returnCode 0 Output \"Intel(R) Core(TM) i7-9750H CPU @ 2.60GHz\n\"",
+      "launchProcess(atPath:withArgs:_:timeout:):Given launchPath:/usr/sbin/installer, withArgs:[\"-pkg\", "
+      "\"/Volumes/Sample/Bar.pkg\", \"-target\", \"/\"], inDirectory:/, timeoutIn:3600seconds",
+      "launchProcess(atPath:withArgs:_:timeout:) : ExecutionStatus : 0",
+      "Given Command /bin/bash hdiutil detach -force \"/Volumes/Sample\"",
+      "terminationStatus : 0 output : \"/Volumes/Sample\" ejected.\n",
+  };
+  // The listing's order is the file system's: compare it apart.
+  std::vector<std::string> log = run.log;
+  for (auto& line : log) {
+    if (line == "Files list in the volume : [\"Foo.app\", \"Bar.pkg\"]\n files count 2") line = expected[7];
+  }
+  EXPECT_EQ(log, expected);
+
+  EXPECT_EQ(sandbox.read("attach-stdin"), "YES");
+  auto hdiutil = callsOf(run, "hdiutil");
+  ASSERT_EQ(hdiutil.size(), 2u);
+  EXPECT_EQ(hdiutil[0].args, (std::vector<std::string>{"attach", "-nobrowse", "-plist", kBase + "/Sample.dmg"}));
+  EXPECT_EQ(hdiutil[1].args, (std::vector<std::string>{"detach", "-force", "/Volumes/Sample"}));
+  auto installer = callsOf(run, "installer");
+  ASSERT_EQ(installer.size(), 1u);
+  EXPECT_EQ(installer[0].args, (std::vector<std::string>{"-pkg", "/Volumes/Sample/Bar.pkg", "-target", "/"}));
+  EXPECT_EQ(installer[0].directory, "/");
+  EXPECT_TRUE(callsOf(run, "arch").empty());
+
+  EXPECT_EQ(sandbox.read("installed/packages"), "Bar.pkg\n");
+  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+  EXPECT_EQ(sandbox.read("after/volumes"), "");
+  fs::path app = sandbox.after("Applications/Foo.app");
+  EXPECT_EQ(readFileText(app / "Contents/MacOS/Foo"), "#!/bin/sh\necho foo\n");
+  EXPECT_EQ(fs::status(app / "Contents/MacOS/Foo").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  EXPECT_TRUE(fs::is_symlink(app / "Contents/Versions/Current"));
+  char value[8];
+  EXPECT_LT(getxattr(app.c_str(), "user.hidden", value, sizeof value), 0) << "the bundle is still hidden";
+}
+
+TEST(WholeRun, PackageOnAnAppleProcessorGoesThroughArch) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  sandbox.scenario("sysctl-output", "Apple M2 Max\n");
+  auto run = sandbox.runTool({"Sample.dmg", "Bar.pkg"});
+  EXPECT_EQ(run.status, 0);
+  expectInOrder(run.log, {"launchProcess(atPath:withArgs:_:timeout:):Given launchPath:/bin/sh, withArgs:[\"-c\", "
+                          "\"arch -arch arm64 installer -pkg \\\"/Volumes/Sample/Bar.pkg\\\" -target /\"], "
+                          "inDirectory:/, timeoutIn:3600seconds"});
+  auto arch = callsOf(run, "arch");
+  ASSERT_EQ(arch.size(), 1u);
+  EXPECT_EQ(arch[0].args, (std::vector<std::string>{"-arch", "arm64", "installer", "-pkg", "/Volumes/Sample/Bar.pkg", "-target", "/"}));
+  auto installer = callsOf(run, "installer");
+  ASSERT_EQ(installer.size(), 1u);
+  EXPECT_EQ(installer[0].directory, "/");
+}
+
+TEST(WholeRun, TooFewArguments) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"Sample.dmg"}}) {
+    Sandbox sandbox;
+    sampleImage(sandbox);
+    auto run = sandbox.runTool(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.log, (std::vector<std::string>{"Base Path " + kBase, "Arguments are low"}));
+    EXPECT_TRUE(run.calls.empty());
+    EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+  }
+}
+
+TEST(WholeRun, FailedAttachEndsWith26AndLeavesTheResultFile) {
+  Sandbox sandbox;
+  sampleImage(sandbox, "Sample Disk.dmg");
+  sandbox.scenario("attach-status", "1");
+  auto run = sandbox.runTool({"Sample Disk.dmg", "Foo.app"});
+  EXPECT_EQ(run.status, 26);
+  EXPECT_EQ(run.out, "");
+  expectInOrder(run.log, {kMountCmd + kBase + "/Sample\\ Disk.dmg>" + kResult,
+                          "terminationStatus : 1 output : hdiutil: attach failed - not recognized\n",
+                          "Error in mounting Sample Disk.dmg"});
+  EXPECT_EQ(run.log.back(), "Error in mounting Sample Disk.dmg");
+  EXPECT_TRUE(fs::exists(sandbox.after("qxmount.plist")));
+  EXPECT_FALSE(detached(run));
+  EXPECT_EQ(callsOf(run, "hdiutil")[0].args.back(), kBase + "/Sample Disk.dmg");
+}
+
+TEST(WholeRun, MissingImageIsAFailedAttach) {
+  Sandbox sandbox;
+  auto run = sandbox.runTool({"/Absent.dmg", "Foo.app"});
+  EXPECT_EQ(run.status, 26);
+  EXPECT_EQ(run.log.back(), "Error in mounting /Absent.dmg");
+  EXPECT_EQ(callsOf(run, "hdiutil")[0].args.back(), kBase + "/Absent.dmg") << "the image stays under the base path";
+}
+
+TEST(WholeRun, ResultFileMissingAfterTheAttach) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  sandbox.scenario("attach-script", "rm -f " + kResult);
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.log.back(), "qxmount.plist is not available");
+  EXPECT_FALSE(detached(run));
+}
+
+TEST(WholeRun, ResultThatIsNoPropertyList) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  sandbox.scenario("attach-answer", "hdiutil: this is not a property list\n");
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
+  EXPECT_EQ(run.status, 1);
+  const std::string prefix = "PropertyListSerialization Failed!!!!! or not able to get contents of directory ";
+  ASSERT_FALSE(run.log.empty());
+  EXPECT_EQ(run.log.back().rfind(prefix + "Could not read \"" + kResult + "\" as a property list", 0), 0u) << run.log.back();
+  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+  EXPECT_FALSE(detached(run));
+}
+
+TEST(WholeRun, ResultWithNoRows) {
+  for (const std::string& answer : {std::string("<plist><array/></plist>"), entitiesPlist({})}) {
+    Sandbox sandbox;
+    sampleImage(sandbox);
+    sandbox.scenario("attach-answer", answer);
+    auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.log.back(), "No rows found in mounted volume's plist, hence installation failed!!!!!");
+    EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+    EXPECT_FALSE(detached(run));
+  }
+}
+
+TEST(WholeRun, NoMountPointKey) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  sandbox.scenario("attach-answer", entitiesPlist({"-", "-", "-"}));
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
+  EXPECT_EQ(run.status, 1);
+  size_t count = run.log.size();
+  ASSERT_GE(count, 2u);
+  EXPECT_EQ(run.log[count - 2], "Array count in systemEntities 3");
+  EXPECT_EQ(run.log[count - 1], "mount-point key not found in mounted volume's plist, hence installation failed!!!!!");
+  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+  EXPECT_FALSE(detached(run));
+}
+
+TEST(WholeRun, OnlyEmptyMountPoints) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  sandbox.scenario("attach-answer", entitiesPlist({"", "-", ""}));
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
+  EXPECT_EQ(run.status, 1);
+  const std::string notFound = "mount-point not found in mounted volume's plist, hence installation failed!!!!!";
+  std::vector<std::string> tail(run.log.end() - 5, run.log.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"Array count in systemEntities 3", "mount-point : ", notFound, "mount-point : ", notFound}));
+  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+}
+
+TEST(WholeRun, EmptyMountPointThenAUsableOne) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  sandbox.setup("mkdir -p /Volumes/Real && cp -a " + kBase + "/Sample.dmg/. /Volumes/Real/");
+  sandbox.scenario("attach-answer", entitiesPlist({"", "/Volumes/Real", "/Volumes/Second"}));
+  auto run = sandbox.runTool({"Sample.dmg", "Bar.pkg"});
+  EXPECT_EQ(run.status, 0);
+  expectInOrder(run.log, {"Array count in systemEntities 3", "mount-point : ",
+                          "mount-point not found in mounted volume's plist, hence installation failed!!!!!",
+                          "mount-point : /Volumes/Real"});
+  EXPECT_FALSE(logHas(run.log, "mount-point : /Volumes/Second"));
+  EXPECT_EQ(callsOf(run, "hdiutil").back().args.back(), "/Volumes/Real");
+}
+
+TEST(WholeRun, ListingOfTheMountPointFails) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  sandbox.scenario("attach-answer", entitiesPlist({"/Volumes/Gone"}));
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.log.back(), "PropertyListSerialization Failed!!!!! or not able to get contents of directory "
+                            "Could not list the contents of \"/Volumes/Gone\": No such file or directory");
+  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+  EXPECT_FALSE(detached(run));
+}
+
+TEST(WholeRun, EmptyVolumeAndAMissingItem) {
+  Sandbox sandbox;
+  sandbox.image("Empty.dmg");
+  auto run = sandbox.runTool({"Empty.dmg", "Nothing.pkg"});
+  EXPECT_EQ(run.status, 1);
+  expectInOrder(run.log, {"Files list in the volume : []\n files count 0", "intallfile : Nothing.pkg not found"});
+  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+  EXPECT_TRUE(detached(run));
+  EXPECT_EQ(sandbox.read("after/volumes"), "");
+}
+
+TEST(WholeRun, SecondOfThreeItemsFails) {
+  Sandbox sandbox;
+  fs::path image = sampleImage(sandbox);
+  fs::create_directories(image / "Third.app");
+  sandbox.scenario("installer-status", "1");
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg", "Third.app"});
+  EXPECT_EQ(run.status, 1);
+  expectInOrder(run.log, {"App Copied successfully", "launchProcess(atPath:withArgs:_:timeout:) : ExecutionStatus : 1",
+                          "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg -> failed ",
+                          "Given Command /bin/bash hdiutil detach -force \"/Volumes/Sample\""});
+  EXPECT_TRUE(fs::exists(sandbox.after("Applications/Foo.app")));
+  EXPECT_FALSE(fs::exists(sandbox.after("Applications/Third.app")));
+  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+  EXPECT_TRUE(detached(run));
+}
+
+TEST(WholeRun, UnsupportedAndClimbingNames) {
+  for (const std::string& name : {std::string("Foo.APP"), std::string("readme.txt"), std::string("../../../etc/Evil.app"),
+                                  std::string("Foo.app/../../Sample.dmg/Foo.app")}) {
+    Sandbox sandbox;
+    fs::path image = sampleImage(sandbox);
+    fs::create_directories(image / "Foo.APP");
+    writeFileText(image / "readme.txt", "hi");
+    sandbox.setup("mkdir -p /etc/Evil.app && touch /etc/Evil.app/keep");
+    sandbox.check("[ -e /etc/Evil.app/keep ] && touch /standin/evil-kept");
+    auto run = sandbox.runTool({"Sample.dmg", name});
+    EXPECT_EQ(run.status, 1) << name;
+    EXPECT_TRUE(logHas(run.log, "Not handled " + name)) << name;
+    EXPECT_TRUE(fs::is_empty(sandbox.after("Applications"))) << name;
+    EXPECT_TRUE(fs::exists(sandbox.exchange() / "evil-kept")) << name;
+    EXPECT_TRUE(detached(run));
+  }
+}
+
+TEST(WholeRun, FailedCopyKeepsTheInstalledApplication) {
+  Sandbox sandbox;
+  fs::path image = sampleImage(sandbox);
+  ASSERT_EQ(mkfifo((image / "Foo.app/Contents/pipe").c_str(), 0644), 0);
+  sandbox.setup("mkdir -p /Applications/Foo.app/Contents && echo old > /Applications/Foo.app/Contents/version");
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
+  EXPECT_EQ(run.status, 1);
+  expectInOrder(run.log, {"App already exist , hence replacing",
+                          "installAppsAndPkg(_:_:_:):Copying from appPath : /Volumes/Sample/Foo.app destinationPath : "
+                          "/Applications/Foo.app->failed"});
+  EXPECT_EQ(readFileText(sandbox.after("Applications/Foo.app/Contents/version")), "old\n");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(sandbox.after("Applications"))) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, (std::vector<std::string>{"Foo.app"}));
+  EXPECT_TRUE(callsOf(run, "installer").empty());
+  EXPECT_TRUE(detached(run));
+}
+
+TEST(WholeRun, DetachFailureKeepsStatusZero) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  sandbox.scenario("detach-status", "16");
+  auto run = sandbox.runTool({"Sample.dmg", "Bar.pkg"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.log.back(), "Error in unmount /Volumes/Sample");
+}
+
+TEST(WholeRun, ResultFileGoneBeforeCleanUp) {
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  sandbox.scenario("installer-script", "rm -f " + kResult);
+  auto run = sandbox.runTool({"Sample.dmg", "Bar.pkg"});
+  EXPECT_EQ(run.status, 0);
+  expectInOrder(run.log, {"Error in deleting the plist", "Given Command /bin/bash hdiutil detach -force \"/Volumes/Sample\""});
+  EXPECT_TRUE(detached(run));
+}
+
+TEST(WholeRun, ShellCharactersInNamesRunNothing) {
+  const std::string image = "x$(touch /tmp/owned)`touch /tmp/owned`;touch /tmp/owned 'q\"\\.dmg";
+  const std::string package = "p$(touch /tmp/owned)\"`touch /tmp/owned`\\.pkg";
+  const std::string mountPoint = "/Volumes/M \"$(touch /tmp/owned)\" `touch /tmp/owned` \\ $HOME";
+  Sandbox sandbox;
+  fs::path folder = sandbox.image(image);
+  writeFileText(folder / package, "xar!");
+  sandbox.scenario("mount-point", mountPoint);
+  sandbox.scenario("sysctl-output", "Apple M1\n");
+  sandbox.check("if [ -e /tmp/owned ]; then touch /standin/owned; fi");
+  auto run = sandbox.runTool({image, package});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_FALSE(fs::exists(sandbox.exchange() / "owned"));
+  auto hdiutil = callsOf(run, "hdiutil");
+  ASSERT_EQ(hdiutil.size(), 2u);
+  EXPECT_EQ(hdiutil[0].args.back(), kBase + "/" + image);
+  EXPECT_EQ(hdiutil[1].args, (std::vector<std::string>{"detach", "-force", mountPoint}));
+  auto installer = callsOf(run, "installer");
+  ASSERT_EQ(installer.size(), 1u);
+  EXPECT_EQ(installer[0].args, (std::vector<std::string>{"-pkg", mountPoint + "/" + package, "-target", "/"}));
+  EXPECT_TRUE(logHas(run.log, "mount-point : " + mountPoint));
+}
+
+TEST(WholeRun, NamesWithBlanksQuotesAndBackslashesInTheLog) {
+  Sandbox sandbox;
+  fs::path image = sandbox.image("My Disk.dmg");
+  fs::create_directories(image / "It's \"Q\" \\ App.app");
+  auto run = sandbox.runTool({"My Disk.dmg", "It's \"Q\" \\ App.app", ""});
+  EXPECT_EQ(run.status, 1);  // the empty name is the volume itself: not a kind the tool handles
+  expectInOrder(run.log, {"Given Args dmgName:My Disk.dmg,\nargArray :[\"It\\'s \\\"Q\\\" \\\\ App.app\", \"\"]",
+                          kMountCmd + kBase + "/My\\ Disk.dmg>" + kResult, "App Copied successfully", "Not handled "});
+  EXPECT_TRUE(fs::exists(sandbox.after("Applications/It's \"Q\" \\ App.app")));
+}
