@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs what building, testing and the demo need on Debian 12 (as root).
 set -euo pipefail
-packages=(build-essential cmake pkg-config libplist-dev libgtest-dev util-linux coreutils)
+packages=(build-essential cmake pkg-config libplist-dev libgtest-dev util-linux coreutils attr)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
