@@ -17,16 +17,18 @@ std::string_view embeddedXmlPlist(std::string_view bytes) {
   return bytes.substr(start, end + kEnd.size() - start);
 }
 
+const std::vector<std::string> kKeys = {"system-entities", "mount-point"};
+
 bool isDictionary(const PlistNode& node) { return node.kind == PlistNode::Kind::Dictionary; }
 
 }  // namespace
 
 AttachResult readAttachResult(std::string_view bytes) {
   AttachResult result;
-  PlistParse parse = parsePropertyList(bytes);
+  PlistParse parse = parsePropertyList(bytes, kKeys);
   if (!parse.ok) {
     std::string_view inner = embeddedXmlPlist(bytes);
-    if (!inner.empty() && inner.size() != bytes.size()) parse = parsePropertyList(inner);
+    if (!inner.empty() && inner.size() != bytes.size()) parse = parsePropertyList(inner, kKeys);
   }
   if (!parse.ok) {
     result.error = parse.error;

@@ -1,6 +1,7 @@
 #include "platform/plist.h"
 
-#include <cstdlib>
+#include "platform/plist_limits.h"
+
 
 #if defined(__APPLE__)
 #include <CoreFoundation/CoreFoundation.h>
@@ -11,8 +12,9 @@
 namespace tarnwell {
 
 const PlistNode* PlistNode::find(std::string_view key) const {
-  for (const auto& [name, value] : entries) {
-    if (name == key) return &value;
+  if (kind != Kind::Dictionary) return nullptr;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] == key) return &items[i];
   }
   return nullptr;
 }
@@ -34,7 +36,7 @@ std::string toString(CFStringRef string) {
   return out;
 }
 
-PlistNode convert(CFTypeRef value) {
+PlistNode convert(CFTypeRef value, const std::vector<std::string>& keys) {
   PlistNode node;
   CFTypeID type = CFGetTypeID(value);
   if (type == CFStringGetTypeID()) {
@@ -43,20 +45,16 @@ PlistNode convert(CFTypeRef value) {
   } else if (type == CFArrayGetTypeID()) {
     node.kind = PlistNode::Kind::Array;
     auto array = static_cast<CFArrayRef>(value);
-    for (CFIndex i = 0; i < CFArrayGetCount(array); ++i) node.items.push_back(convert(CFArrayGetValueAtIndex(array, i)));
+    for (CFIndex i = 0; i < CFArrayGetCount(array); ++i) node.items.push_back(convert(CFArrayGetValueAtIndex(array, i), keys));
   } else if (type == CFDictionaryGetTypeID()) {
-    auto dictionary = static_cast<CFDictionaryRef>(value);
-    CFIndex count = CFDictionaryGetCount(dictionary);
-    std::vector<const void*> keys(static_cast<size_t>(count)), values(static_cast<size_t>(count));
-    CFDictionaryGetKeysAndValues(dictionary, keys.data(), values.data());
     node.kind = PlistNode::Kind::Dictionary;
-    for (CFIndex i = 0; i < count; ++i) {
-      if (CFGetTypeID(keys[i]) != CFStringGetTypeID()) {
-        node.kind = PlistNode::Kind::Other;  // not a dictionary with text keys
-        node.entries.clear();
-        break;
-      }
-      node.entries.emplace_back(toString(static_cast<CFStringRef>(keys[i])), convert(values[i]));
+    for (const std::string& key : keys) {
+      CFStringRef name = CFStringCreateWithCString(nullptr, key.c_str(), kCFStringEncodingUTF8);
+      const void* item = name ? CFDictionaryGetValue(static_cast<CFDictionaryRef>(value), name) : nullptr;
+      if (name) CFRelease(name);
+      if (!item) continue;
+      node.keys.push_back(key);
+      node.items.push_back(convert(item, keys));
     }
   }
   return node;
@@ -64,7 +62,7 @@ PlistNode convert(CFTypeRef value) {
 
 }  // namespace
 
-PlistParse parsePropertyList(std::string_view bytes) {
+PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::string>& keys) {
   PlistParse result;
   CFDataRef data = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(bytes.data()), static_cast<CFIndex>(bytes.size()));
   CFPropertyListRef list = data ? CFPropertyListCreateWithData(nullptr, data, kCFPropertyListImmutable, nullptr, nullptr) : nullptr;
@@ -73,7 +71,7 @@ PlistParse parsePropertyList(std::string_view bytes) {
     result.error = kNotAPlist;
     return result;
   }
-  result.root = convert(list);
+  result.root = convert(list, keys);
   result.ok = true;
   CFRelease(list);
   return result;
@@ -83,40 +81,33 @@ PlistParse parsePropertyList(std::string_view bytes) {
 
 namespace {
 
-PlistNode convert(plist_t value) {
+// Keys are looked up, never read out: libplist 2.2 asserts on reading a
+// key or string with a NUL byte inside, and the attach result is input.
+PlistNode convert(plist_t value, const std::vector<std::string>& keys) {
   PlistNode node;
   switch (plist_get_node_type(value)) {
     case PLIST_STRING: {
-      char* text = nullptr;
-      plist_get_string_val(value, &text);
+      uint64_t length = 0;
+      const char* text = plist_get_string_ptr(value, &length);
       node.kind = PlistNode::Kind::String;
-      if (text) node.text = text;
-      free(text);
+      if (text) node.text.assign(text, length);
       break;
     }
     case PLIST_ARRAY: {
       node.kind = PlistNode::Kind::Array;
       uint32_t count = plist_array_get_size(value);
       node.items.reserve(count);
-      for (uint32_t i = 0; i < count; ++i) node.items.push_back(convert(plist_array_get_item(value, i)));
+      for (uint32_t i = 0; i < count; ++i) node.items.push_back(convert(plist_array_get_item(value, i), keys));
       break;
     }
     case PLIST_DICT: {
       node.kind = PlistNode::Kind::Dictionary;
-      plist_dict_iter iterator = nullptr;
-      plist_dict_new_iter(value, &iterator);
-      for (;;) {
-        char* key = nullptr;
-        plist_t item = nullptr;
-        plist_dict_next_item(value, iterator, &key, &item);
-        if (!item) {
-          free(key);
-          break;
-        }
-        node.entries.emplace_back(key ? key : "", convert(item));
-        free(key);
+      for (const std::string& key : keys) {
+        plist_t item = plist_dict_get_item(value, key.c_str());
+        if (!item) continue;
+        node.keys.push_back(key);
+        node.items.push_back(convert(item, keys));
       }
-      free(iterator);
       break;
     }
     default:
@@ -127,8 +118,12 @@ PlistNode convert(plist_t value) {
 
 }  // namespace
 
-PlistParse parsePropertyList(std::string_view bytes) {
+PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::string>& keys) {
   PlistParse result;
+  if (auto refused = plistOutsideLimits(bytes)) {
+    result.error = *refused;
+    return result;
+  }
   plist_t root = nullptr;
   if (!bytes.empty() && bytes.size() <= UINT32_MAX) {
 #if defined(TARNWELL_PLIST_API_2_3)
@@ -141,7 +136,7 @@ PlistParse parsePropertyList(std::string_view bytes) {
     result.error = kNotAPlist;
     return result;
   }
-  result.root = convert(root);
+  result.root = convert(root, keys);
   result.ok = true;
   plist_free(root);
   return result;

@@ -2,19 +2,19 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace tarnwell {
 
 // A property list as the tool needs it: dictionaries, arrays and strings;
-// every other kind of value is only known as "other".
+// every other kind of value is only known as "other". Dictionaries hold
+// only the keys that the caller asked for.
 struct PlistNode {
   enum class Kind { Dictionary, Array, String, Other };
   Kind kind = Kind::Other;
-  std::string text;                                       // String
-  std::vector<std::pair<std::string, PlistNode>> entries;  // Dictionary, in order
-  std::vector<PlistNode> items;                             // Array
+  std::string text;               // String
+  std::vector<std::string> keys;  // Dictionary, in order; values in `items`
+  std::vector<PlistNode> items;   // Array elements, or the dictionary's values
 
   const PlistNode* find(std::string_view key) const;
 };
@@ -25,7 +25,7 @@ struct PlistParse {
   std::string error;  // why the bytes are not a property list
 };
 
-// XML and binary property lists.
-PlistParse parsePropertyList(std::string_view bytes);
+// XML and binary property lists; `keys` are the dictionary keys to keep.
+PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::string>& keys);
 
 }  // namespace tarnwell

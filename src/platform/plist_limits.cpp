@@ -1,0 +1,161 @@
+#include "platform/plist_limits.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace tarnwell {
+namespace {
+
+// Depth of <array> and <dict> elements; comments, CDATA sections and
+// declarations are skipped so that they cannot hide or fake a tag.
+std::optional<std::string> xmlOutsideLimits(std::string_view xml) {
+  size_t depth = 0;
+  for (size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
+    std::string_view rest = xml.substr(at + 1);
+    auto skipTo = [&](std::string_view end) {
+      size_t found = xml.find(end, at + 1);
+      at = found == std::string_view::npos ? xml.size() : found;
+    };
+    if (rest.starts_with("!--")) {
+      skipTo("-->");
+      continue;
+    }
+    if (rest.starts_with("![CDATA[")) {
+      skipTo("]]>");
+      continue;
+    }
+    bool closing = rest.starts_with('/');
+    std::string_view name = rest.substr(closing ? 1 : 0);
+    size_t nameEnd = name.find_first_of(" \t\r\n/>");
+    name = name.substr(0, nameEnd);
+    if (name != "array" && name != "dict") continue;
+    size_t tagEnd = xml.find('>', at);
+    if (tagEnd == std::string_view::npos) break;
+    if (closing) {
+      if (depth > 0) --depth;
+    } else if (xml[tagEnd - 1] != '/' && ++depth > kMaxPlistDepth) {
+      return "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels";
+    }
+  }
+  return std::nullopt;
+}
+
+class BinaryPlist {
+ public:
+  explicit BinaryPlist(std::string_view bytes) : bytes_(bytes) {}
+
+  std::optional<std::string> check() {
+    if (bytes_.size() < 8 + 32) return broken();
+    size_t trailer = bytes_.size() - 32;
+    offsetSize_ = byte(trailer + 6);
+    refSize_ = byte(trailer + 7);
+    uint64_t count = number(trailer + 8, 8), top = number(trailer + 16, 8), table = number(trailer + 24, 8);
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count == 0 || top >= count ||
+        table >= trailer || count > (trailer - table) / offsetSize_) {
+      return broken();
+    }
+    table_ = static_cast<size_t>(table);
+    count_ = static_cast<size_t>(count);
+    return walk(static_cast<size_t>(top));
+  }
+
+ private:
+  struct Frame {
+    size_t object;
+    std::vector<size_t> children;
+    size_t next = 0;
+  };
+  enum : uint8_t { kUnseen, kOpen, kDone };
+
+  static std::string broken() { return "the binary property list is damaged"; }
+
+  unsigned byte(size_t at) const { return static_cast<unsigned char>(bytes_[at]); }
+  uint64_t number(size_t at, size_t size) const {
+    uint64_t value = 0;
+    for (size_t i = 0; i < size; ++i) value = (value << 8) | byte(at + i);
+    return value;
+  }
+
+  // The objects an array, set or dictionary refers to; nothing for others.
+  std::optional<std::vector<size_t>> children(size_t object) const {
+    uint64_t offset = number(table_ + object * offsetSize_, offsetSize_);
+    if (offset < 8 || offset >= table_) return std::nullopt;
+    size_t at = static_cast<size_t>(offset);
+    unsigned marker = byte(at), kind = marker >> 4;
+    if (kind != 0xA && kind != 0xC && kind != 0xD) return std::vector<size_t>();
+    uint64_t count = marker & 0xF;
+    ++at;
+    if (count == 0xF) {
+      if (at >= table_ || (byte(at) >> 4) != 0x1) return std::nullopt;
+      size_t size = size_t{1} << (byte(at) & 0xF);
+      if (size > 8 || at + 1 + size > table_) return std::nullopt;
+      count = number(at + 1, size);
+      at += 1 + size;
+    }
+    uint64_t refs = kind == 0xD ? count * 2 : count;
+    if (count > table_ || refs > (table_ - at) / refSize_) return std::nullopt;
+    std::vector<size_t> list;
+    list.reserve(static_cast<size_t>(refs));
+    for (uint64_t i = 0; i < refs; ++i) {
+      uint64_t ref = number(at + static_cast<size_t>(i) * refSize_, refSize_);
+      if (ref >= count_) return std::nullopt;
+      list.push_back(static_cast<size_t>(ref));
+    }
+    return list;
+  }
+
+  // Depth and expanded size of every object once, children before parents;
+  // an object met again while still open is a cycle.
+  std::optional<std::string> walk(size_t top) {
+    std::vector<uint8_t> state(count_, kUnseen);
+    std::vector<uint32_t> depth(count_, 0);
+    std::vector<uint64_t> values(count_, 0);
+    std::vector<Frame> stack;
+    auto open = [&](size_t object) -> bool {
+      auto list = children(object);
+      if (!list) return false;
+      state[object] = kOpen;
+      stack.push_back({object, std::move(*list)});
+      return true;
+    };
+    if (!open(top)) return broken();
+    while (!stack.empty()) {
+      Frame& frame = stack.back();
+      if (frame.next < frame.children.size()) {
+        size_t child = frame.children[frame.next++];
+        if (state[child] == kOpen) return broken();
+        if (state[child] == kUnseen) {
+          if (stack.size() > kMaxPlistDepth) return "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels";
+          if (!open(child)) return broken();
+        }
+        continue;
+      }
+      uint32_t deepest = 0;
+      uint64_t total = 1;
+      for (size_t child : frame.children) {
+        deepest = std::max(deepest, depth[child]);
+        total += values[child];
+      }
+      if (deepest + 1 > kMaxPlistDepth) return "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels";
+      if (total > kMaxPlistValues) return "the property list holds more than " + std::to_string(kMaxPlistValues) + " values";
+      depth[frame.object] = deepest + 1;
+      values[frame.object] = total;
+      state[frame.object] = kDone;
+      stack.pop_back();
+    }
+    return std::nullopt;
+  }
+
+  std::string_view bytes_;
+  size_t offsetSize_ = 0, refSize_ = 0, table_ = 0, count_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::string> plistOutsideLimits(std::string_view bytes) {
+  if (bytes.size() > kMaxPlistBytes) return "the property list is larger than " + std::to_string(kMaxPlistBytes) + " bytes";
+  if (bytes.starts_with("bplist00")) return BinaryPlist(bytes).check();
+  return xmlOutsideLimits(bytes);
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnwell {
+
+// Property lists given to the parser are bounded first: the size, the
+// depth of nested arrays and dictionaries, and for binary lists, whose
+// objects may be shared, the number of values once every reference is
+// expanded. libplist 2.2 recurses without a limit and copies shared
+// objects, so a small hostile file could exhaust the stack or the memory.
+constexpr size_t kMaxPlistBytes = 8 << 20;
+constexpr size_t kMaxPlistDepth = 64;
+constexpr size_t kMaxPlistValues = 1 << 20;
+
+// Why the bytes are refused, or nothing when they are within the limits.
+// Binary lists whose structure does not hold together are refused too.
+std::optional<std::string> plistOutsideLimits(std::string_view bytes);
+
+}  // namespace tarnwell
