@@ -56,6 +56,12 @@ TEST(AttachResult, NoMountPoint) {
   EXPECT_TRUE(wrongType.mountPointsSeen.empty());
 }
 
+TEST(AttachResult, MountPointWithANulByteIsNoPath) {
+  auto result = readAttachResult(test::readFileText(std::string(TARNWELL_FUZZ_CORPUS) + "/nul_in_string.bin"));
+  EXPECT_EQ(result.outcome, Outcome::NoMountPoint);
+  EXPECT_TRUE(result.mountPointsSeen.empty());
+}
+
 TEST(AttachResult, ShapesThatHoldNoRows) {
   for (const std::string& body : {
            std::string("<array><string>x</string></array>"),

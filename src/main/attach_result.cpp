@@ -46,7 +46,10 @@ AttachResult readAttachResult(std::string_view bytes) {
   result.outcome = AttachResult::Outcome::NoMountPoint;
   for (const PlistNode& entity : entities->items) {
     const PlistNode* mountPoint = entity.find("mount-point");
-    if (!mountPoint || mountPoint->kind != PlistNode::Kind::String) continue;
+    // A NUL byte cannot stand in a path: such a value would name another directory.
+    if (!mountPoint || mountPoint->kind != PlistNode::Kind::String || mountPoint->text.find('\0') != std::string::npos) {
+      continue;
+    }
     result.mountPointsSeen.push_back(mountPoint->text);
     if (!mountPoint->text.empty()) {
       result.outcome = AttachResult::Outcome::Found;

@@ -39,6 +39,10 @@ for name, value in seeds.items():
     with open(os.path.join(here, name + ".bin"), "wb") as out:
         plistlib.dump(value, out, fmt=plistlib.FMT_BINARY)
 
+# libplist 2.2 asserts when a string or key with a NUL byte inside is read out.
+with open(os.path.join(here, "nul_in_string.bin"), "wb") as out:
+    plistlib.dump({"system-entities": [{"mount-point": "/Volumes/a\x00b", "k\x00ey": "v"}]}, out, fmt=plistlib.FMT_BINARY)
+
 with open(os.path.join(here, "two_entities.xml"), "rb") as f:
     xml = f.read()
 with open(os.path.join(here, "warnings_around.txt"), "wb") as out:
