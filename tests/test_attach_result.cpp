@@ -57,7 +57,7 @@ TEST(AttachResult, NoMountPoint) {
 }
 
 TEST(AttachResult, MountPointWithANulByteIsNoPath) {
-  auto result = readAttachResult(test::readFileText(std::string(TARNWELL_FUZZ_CORPUS) + "/nul_in_string.bin"));
+  auto result = readAttachResult(test::readFileText(std::string(TARNWELL_FUZZ_CORPUS) + "/nul_in_string.xml"));
   EXPECT_EQ(result.outcome, Outcome::NoMountPoint);
   EXPECT_TRUE(result.mountPointsSeen.empty());
 }

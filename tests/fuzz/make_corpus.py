@@ -40,8 +40,10 @@ for name, value in seeds.items():
         plistlib.dump(value, out, fmt=plistlib.FMT_BINARY)
 
 # libplist 2.2 asserts when a string or key with a NUL byte inside is read out.
-with open(os.path.join(here, "nul_in_string.bin"), "wb") as out:
-    plistlib.dump({"system-entities": [{"mount-point": "/Volumes/a\x00b", "k\x00ey": "v"}]}, out, fmt=plistlib.FMT_BINARY)
+with open(os.path.join(here, "nul_in_string.xml"), "wb") as out:
+    out.write(b'<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
+              b"<key>system-entities</key><array><dict><key>k\x00ey</key><string>v</string>"
+              b"<key>mount-point</key><string>/Volumes/a\x00b</string></dict></array></dict></plist>\n")
 
 with open(os.path.join(here, "two_entities.xml"), "rb") as f:
     xml = f.read()
