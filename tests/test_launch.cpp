@@ -106,3 +106,17 @@ TEST(TimedLaunch, KilledBySignalIsAFailure) {
   EXPECT_EQ(run.status, 9);
   EXPECT_EQ(run.log.back(), kName + " : ExecutionStatus : 9");
 }
+
+TEST(TimedLaunch, ChildThatIgnoresTerminationDoesNotHoldTheCaller) {
+  Launched run = launch("trap '' TERM; sleep 8", "/", 1);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.log.back(), kName + ":Execution time out");
+  EXPECT_LT(run.elapsed, std::chrono::seconds(5));
+}
+
+TEST(TimedLaunch, FloodingChildIsNeverBlocked) {
+  Launched run = launch("head -c 200000000 /dev/zero; exit 7", "/", 120);
+  EXPECT_EQ(run.status, 7);
+  EXPECT_EQ(run.log.size(), 2u);
+  EXPECT_EQ(run.out, "");
+}

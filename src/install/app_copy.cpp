@@ -26,6 +26,12 @@ std::string asideName(const std::string& path) {
 }  // namespace
 
 bool copyApp(const std::string& appPath, const std::string& toLocation) {
+  // Copied as a link, the bundle would point into a volume about to be
+  // detached, or anywhere the image's author chose.
+  if (isSymbolicLink(appPath)) {
+    logLine("App Copied Failed!!!!!!!!!!! Could not copy \"" + appPath + "\": it is a symbolic link, not a bundle");
+    return false;
+  }
   std::string aside;
   if (entryExists(toLocation)) {
     aside = asideName(toLocation);

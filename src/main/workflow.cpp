@@ -6,6 +6,7 @@
 #include "main/base_path.h"
 #include "platform/files.h"
 #include "platform/log.h"
+#include "platform/plist_limits.h"
 #include "process/runners.h"
 #include "process/shell_escape.h"
 
@@ -13,9 +14,6 @@
 
 namespace tarnwell {
 namespace {
-
-// hdiutil's answer is a few kilobytes; anything this large is not one.
-constexpr size_t kMaxAttachResult = 16 << 20;
 
 [[noreturn]] void failWithError(const std::string& resultFile, const std::string& description) {
   logLine("PropertyListSerialization Failed!!!!! or not able to get contents of directory " + description);
@@ -31,7 +29,7 @@ constexpr size_t kMaxAttachResult = 16 << 20;
 
 std::string mountPointOf(const std::string& resultFile) {
   std::string readFailure;
-  auto content = readFile(resultFile, kMaxAttachResult, readFailure);
+  auto content = readFile(resultFile, kMaxPlistBytes, readFailure);
   AttachResult attach = readAttachResult(content ? *content : std::string());
   switch (attach.outcome) {
     case AttachResult::Outcome::NotAPropertyList:

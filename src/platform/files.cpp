@@ -23,6 +23,11 @@ bool entryExists(const std::string& path) {
   return lstat(path.c_str(), &info) == 0;
 }
 
+bool isSymbolicLink(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 std::optional<std::string> readFile(const std::string& path, size_t maxBytes, std::string& failure) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

@@ -16,6 +16,8 @@ bool fileExists(const std::string& path);
 // True when there is an entry at the path itself, a dangling link included.
 bool entryExists(const std::string& path);
 
+bool isSymbolicLink(const std::string& path);
+
 // The whole file; nullopt with `failure` set when it cannot be read or is
 // larger than `maxBytes`.
 std::optional<std::string> readFile(const std::string& path, size_t maxBytes, std::string& failure);

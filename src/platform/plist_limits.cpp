@@ -6,6 +6,8 @@
 namespace tarnwell {
 namespace {
 
+std::string tooDeep() { return "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels"; }
+
 // Depth of <array> and <dict> elements; comments, CDATA sections and
 // declarations are skipped so that they cannot hide or fake a tag.
 std::optional<std::string> xmlOutsideLimits(std::string_view xml) {
@@ -34,7 +36,7 @@ std::optional<std::string> xmlOutsideLimits(std::string_view xml) {
     if (closing) {
       if (depth > 0) --depth;
     } else if (xml[tagEnd - 1] != '/' && ++depth > kMaxPlistDepth) {
-      return "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels";
+      return tooDeep();
     }
   }
   return std::nullopt;
@@ -125,7 +127,7 @@ class BinaryPlist {
         size_t child = frame.children[frame.next++];
         if (state[child] == kOpen) return broken();
         if (state[child] == kUnseen) {
-          if (stack.size() > kMaxPlistDepth) return "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels";
+          if (stack.size() > kMaxPlistDepth) return tooDeep();
           if (!open(child)) return broken();
         }
         continue;
@@ -136,7 +138,7 @@ class BinaryPlist {
         deepest = std::max(deepest, depth[child]);
         total += values[child];
       }
-      if (deepest + 1 > kMaxPlistDepth) return "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels";
+      if (deepest + 1 > kMaxPlistDepth) return tooDeep();
       if (total > kMaxPlistValues) return "the property list holds more than " + std::to_string(kMaxPlistValues) + " values";
       depth[frame.object] = deepest + 1;
       values[frame.object] = total;

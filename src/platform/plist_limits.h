@@ -11,9 +11,9 @@ namespace tarnwell {
 // objects may be shared, the number of values once every reference is
 // expanded. libplist 2.2 recurses without a limit and copies shared
 // objects, so a small hostile file could exhaust the stack or the memory.
-constexpr size_t kMaxPlistBytes = 8 << 20;
+constexpr size_t kMaxPlistBytes = 1 << 20;
 constexpr size_t kMaxPlistDepth = 64;
-constexpr size_t kMaxPlistValues = 1 << 20;
+constexpr size_t kMaxPlistValues = 100000;
 
 // Why the bytes are refused, or nothing when they are within the limits.
 // Binary lists whose structure does not hold together are refused too.
