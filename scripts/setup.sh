@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what building, testing and the demo need on Debian 12 (as root).
 set -euo pipefail
-packages=(build-essential cmake pkg-config libplist-dev libgtest-dev util-linux coreutils attr)
+packages=(build-essential cmake pkg-config libplist-dev libgtest-dev util-linux coreutils attr
+  clang libclang-rt-14-dev valgrind)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

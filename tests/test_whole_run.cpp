@@ -376,3 +376,24 @@ TEST(WholeRun, NamesWithBlanksQuotesAndBackslashesInTheLog) {
                           kMountCmd + kBase + "/My\\ Disk.dmg>" + kResult, "App Copied successfully", "Not handled "});
   EXPECT_TRUE(fs::exists(sandbox.after("Applications/It's \"Q\" \\ App.app")));
 }
+
+TEST(WholeRun, MemcheckFindsNoLeakAndNoInvalidAccess) {
+#if defined(TARNWELL_SANITIZED)
+  GTEST_SKIP() << "valgrind cannot run a sanitized binary; the sanitizers check this build";
+#else
+  ASSERT_TRUE(fs::exists("/usr/bin/valgrind")) << "valgrind is missing: scripts/setup.sh installs it";
+  Sandbox sandbox;
+  sampleImage(sandbox);
+  std::string wrapper;
+  for (const char* word : {"valgrind", "--error-exitcode=99", "--leak-check=full", "--show-leak-kinds=definite,indirect",
+                           "--errors-for-leak-kinds=definite,indirect", "--log-file=/standin/valgrind.log"}) {
+    wrapper += std::string(word) + '\0';
+  }
+  writeFileText(sandbox.exchange() / "wrapper", wrapper);
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
+  std::string report = sandbox.read("valgrind.log");
+  EXPECT_EQ(run.status, 0) << report;
+  EXPECT_NE(report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << report;
+  EXPECT_TRUE(fs::exists(sandbox.after("Applications/Foo.app")));
+#endif
+}
