@@ -77,15 +77,6 @@ TEST_F(AppCopy, FailedCopyKeepsTheInstalledBundle) {
   EXPECT_EQ(applications(), (std::vector<std::string>{"New.app"}));
 }
 
-TEST_F(AppCopy, MissingSourceFailsAndKeepsTheInstalledBundle) {
-  installOld();
-  fs::remove_all(dir / "Volume/New.app");
-  std::vector<std::string> log;
-  EXPECT_FALSE(copy(log));
-  EXPECT_EQ(log.back().rfind("App Copied Failed!!!!!!!!!!! ", 0), 0u);
-  EXPECT_EQ(test::readFileText(dir / "Applications/New.app/Contents/version"), "old");
-}
-
 TEST_F(AppCopy, DestinationLinkIsReplacedAndItsTargetUntouched) {
   fs::create_directories(dir / "Elsewhere/Contents");
   test::writeFileText(dir / "Elsewhere/Contents/version", "elsewhere");

@@ -306,24 +306,6 @@ TEST(WholeRun, UnsupportedAndClimbingNames) {
   }
 }
 
-TEST(WholeRun, FailedCopyKeepsTheInstalledApplication) {
-  Sandbox sandbox;
-  fs::path image = sampleImage(sandbox);
-  ASSERT_EQ(mkfifo((image / "Foo.app/Contents/pipe").c_str(), 0644), 0);
-  sandbox.setup("mkdir -p /Applications/Foo.app/Contents && echo old > /Applications/Foo.app/Contents/version");
-  auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
-  EXPECT_EQ(run.status, 1);
-  expectInOrder(run.log, {"App already exist , hence replacing",
-                          "installAppsAndPkg(_:_:_:):Copying from appPath : /Volumes/Sample/Foo.app destinationPath : "
-                          "/Applications/Foo.app->failed"});
-  EXPECT_EQ(readFileText(sandbox.after("Applications/Foo.app/Contents/version")), "old\n");
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(sandbox.after("Applications"))) names.push_back(entry.path().filename());
-  EXPECT_EQ(names, (std::vector<std::string>{"Foo.app"}));
-  EXPECT_TRUE(callsOf(run, "installer").empty());
-  EXPECT_TRUE(detached(run));
-}
-
 TEST(WholeRun, DetachFailureKeepsStatusZero) {
   Sandbox sandbox;
   sampleImage(sandbox);

@@ -38,15 +38,18 @@ int millisUntil(std::optional<Clock::time_point> deadline) {
   return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
+// A descriptor that becomes readable when the child ends, or -1. When the
+// child has ended before it could be watched, `ended` is set.
 #if defined(__APPLE__)
-int watchExit(int pid) {
+int watchExit(int pid, bool& ended) {
   int queue = kqueue();
   if (queue < 0) return -1;
   fcntl(queue, F_SETFD, FD_CLOEXEC);
   struct kevent change;
   EV_SET(&change, pid, EVFILT_PROC, EV_ADD | EV_ONESHOT, NOTE_EXIT, 0, nullptr);
   if (kevent(queue, &change, 1, nullptr, 0, nullptr) < 0) {
-    close(queue);  // ESRCH: it has already ended, waitpid will not block
+    ended = errno == ESRCH;
+    close(queue);
     return -1;
   }
   return queue;
@@ -69,7 +72,7 @@ int waitEvents(int queue, int outputFd, int timeoutMs, Events& events) {
   return n < 0 ? -1 : (n > 0);
 }
 #else
-int watchExit(int pid) {
+int watchExit(int pid, bool& /*ended*/) {
   return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));  // pidfds are close-on-exec
 }
 
@@ -169,7 +172,7 @@ Child Child::spawn(const SpawnOptions& options) {
   }
   child.pid_ = pid;
   child.outputFd_ = pipeFds[0];
-  child.exitFd_ = watchExit(pid);
+  child.exitFd_ = watchExit(pid, child.endedUnwatched_);
   return child;
 }
 
@@ -178,6 +181,7 @@ Child::Child(Child&& other) noexcept
       exitFd_(other.exitFd_),
       outputFd_(other.outputFd_),
       reaped_(other.reaped_),
+      endedUnwatched_(other.endedUnwatched_),
       status_(other.status_),
       output_(std::move(other.output_)),
       startError_(std::move(other.startError_)) {
@@ -220,26 +224,34 @@ WaitResult Child::wait(std::optional<std::chrono::milliseconds> limit) {
   if (limit) deadline = Clock::now() + *limit;
   for (;;) {
     Events events;
-    if (exitFd_ < 0) {
-      events.exited = true;  // no watch could be set: the child had already ended
-    } else {
+    if (exitFd_ >= 0) {
       int n = waitEvents(exitFd_, outputFd_, millisUntil(deadline), events);
       if (n < 0 && errno != EINTR) return WaitResult::Failed;
-      if (n == 0 && deadline && Clock::now() >= *deadline) return WaitResult::StillRunning;
+    } else if (endedUnwatched_) {
+      events.exited = true;
+    } else {
+      // Without a pidfd (a kernel before 5.3, or valgrind) the end is
+      // looked for every few milliseconds instead.
+      if (reap(WNOHANG)) return WaitResult::Ended;
+      int timeout = deadline ? std::min(millisUntil(deadline), 10) : 10;
+      events.readable = pollReadable(outputFd_, timeout) > 0;  // no pipe: poll just sleeps
     }
     if (events.readable) readSome();
-    if (events.exited) {
-      int raw = 0;
-      pid_t got;
-      do {
-        got = waitpid(pid_, &raw, 0);
-      } while (got < 0 && errno == EINTR);
-      if (got != pid_) return WaitResult::Failed;
-      reaped_ = true;
-      status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? WTERMSIG(raw) : -1;
-      return WaitResult::Ended;
-    }
+    if (events.exited) return reap(0) ? WaitResult::Ended : WaitResult::Failed;
+    if (deadline && Clock::now() >= *deadline) return WaitResult::StillRunning;
   }
+}
+
+bool Child::reap(int options) {
+  int raw = 0;
+  pid_t got;
+  do {
+    got = waitpid(pid_, &raw, options);
+  } while (got < 0 && errno == EINTR);
+  if (got != pid_) return false;
+  reaped_ = true;
+  status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? WTERMSIG(raw) : -1;
+  return true;
 }
 
 std::string Child::takeOutput(std::chrono::milliseconds grace) {

@@ -50,12 +50,14 @@ class Child {
  private:
   Child() = default;
   bool readSome();  // false at end of file or on error
+  bool reap(int waitOptions);
   void closeOutput();
 
   int pid_ = -1;
   int exitFd_ = -1;    // pidfd on Linux, kqueue on Apple
   int outputFd_ = -1;
   bool reaped_ = false;
+  bool endedUnwatched_ = false;  // it ended before its end could be watched
   int status_ = -1;
   std::string output_;
   std::string startError_;
