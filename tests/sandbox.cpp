@@ -32,6 +32,7 @@ Sandbox::Sandbox() {
   fs::create_directories(exchange_ / "scenario");
   fs::copy_file(TARNWELL_BINARY, exchange_ / "bin" / "tarnwell");
   fs::copy_file(TARNWELL_PROBE, exchange_ / "bin" / "tarnwell-probe");
+  fs::copy_file(TARNWELL_FAULT_LIBRARY, exchange_ / "bin" / "libtarnwell_fault.so");
 }
 
 Sandbox::~Sandbox() {

@@ -7,6 +7,8 @@
 
 #include <chrono>
 
+#include <sys/xattr.h>
+
 using namespace tarnwell::test;
 
 namespace {
@@ -38,6 +40,28 @@ void expectOldAppAlone(const Sandbox& sandbox) {
 }
 
 }  // namespace
+
+// The one road that ends inside the item loop: the result file goes, the
+// volume stays attached and no later item is tried.
+TEST(Faults, HiddenMarkThatCannotBeReadOrCleared) {
+  for (const std::string fault : {"read", "clear"}) {
+    Sandbox sandbox;
+    fs::path image = appImage(sandbox);
+    setxattr((image / "Foo.app").c_str(), "user.hidden", "1", 1, 0);
+    // A sanitized tool wants its runtime first; the shim only has to come before the C library.
+    sandbox.setup("export TARNWELL_FAULT_XATTR=" + fault +
+                  " LD_PRELOAD=/standin/bin/libtarnwell_fault.so ASAN_OPTIONS=verify_asan_link_order=0");
+    auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
+    EXPECT_EQ(run.status, 1);
+    const std::string action = fault == "read" ? "read" : "change";
+    EXPECT_EQ(lastLine(run), " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! Could not " + action +
+                                 " the hidden mark of \"/Applications/Foo.app\": Input/output error");
+    EXPECT_EQ(logHas(run, "App is hidden, Hence Unhid app"), fault == "clear");
+    EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
+    EXPECT_EQ(sandbox.read("after/volumes"), "Sample\n");
+    for (const auto& call : run.calls) EXPECT_NE(call.program, "installer");
+  }
+}
 
 TEST(Faults, InstallerKilledBySignal) {
   Sandbox sandbox;
