@@ -24,10 +24,14 @@ void writeFileText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-Sandbox::Sandbox() {
-  std::string pattern = (fs::temp_directory_path() / "tarnwell-test.XXXXXX").string();
+fs::path makeTempDir(const std::string& stem) {
+  std::string pattern = (fs::temp_directory_path() / (stem + ".XXXXXX")).string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  exchange_ = pattern;
+  return pattern;
+}
+
+Sandbox::Sandbox() {
+  exchange_ = makeTempDir("tarnwell-test");
   fs::create_directories(exchange_ / "bin");
   fs::create_directories(exchange_ / "scenario");
   fs::copy_file(TARNWELL_BINARY, exchange_ / "bin" / "tarnwell");

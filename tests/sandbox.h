@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace tarnwell::test {
 
 namespace fs = std::filesystem;
@@ -56,6 +58,18 @@ class Sandbox {
 // Splits what the tool wrote to stderr into log entries; fails the test on
 // anything that is not shaped as a log entry.
 std::vector<std::string> logEntries(const std::string& stderrText);
+
+// A fresh folder under the temporary directory.
+fs::path makeTempDir(const std::string& stem);
+
+// A test with a folder of its own, removed afterwards.
+class ScratchTest : public testing::Test {
+ protected:
+  void SetUp() override { dir = makeTempDir("tarnwell-scratch"); }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string at(const std::string& relative) const { return (dir / relative).string(); }
+  fs::path dir;
+};
 
 std::string readFileText(const fs::path& path);
 void writeFileText(const fs::path& path, const std::string& text);

@@ -13,19 +13,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class AppCopy : public testing::Test {
+class AppCopy : public test::ScratchTest {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tarnwell-app.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
+    ScratchTest::SetUp();
     fs::create_directories(dir / "Volume/New.app/Contents");
     test::writeFileText(dir / "Volume/New.app/Contents/version", "new");
     fs::create_directories(dir / "Applications");
   }
-  void TearDown() override { fs::remove_all(dir); }
-
-  std::string at(const std::string& relative) const { return (dir / relative).string(); }
   void installOld() {
     fs::create_directories(dir / "Applications/New.app/Contents");
     test::writeFileText(dir / "Applications/New.app/Contents/version", "old");
@@ -42,8 +37,6 @@ class AppCopy : public testing::Test {
     log = test::logEntries(testing::internal::GetCapturedStderr());
     return copied;
   }
-
-  fs::path dir;
 };
 
 }  // namespace

@@ -13,18 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tarnwell-files.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  std::string at(const std::string& relative) const { return (dir / relative).string(); }
-  fs::path dir;
-};
-
 void setTimes(const std::string& path, time_t seconds, long nanos) {
   struct timespec times[2] = {{seconds, nanos}, {seconds, nanos}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
@@ -67,7 +55,7 @@ void makeBundle(const std::string& root) {
 
 }  // namespace
 
-using Files = TempDir;
+using Files = test::ScratchTest;
 
 TEST_F(Files, CopyTreeIsFaithful) {
   makeBundle(at("src.app"));

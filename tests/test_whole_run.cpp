@@ -183,56 +183,39 @@ TEST(WholeRun, ResultFileMissingAfterTheAttach) {
   EXPECT_FALSE(detached(run));
 }
 
-TEST(WholeRun, ResultThatIsNoPropertyList) {
-  Sandbox sandbox;
-  sampleImage(sandbox);
-  sandbox.scenario("attach-answer", "hdiutil: this is not a property list\n");
-  auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
-  EXPECT_EQ(run.status, 1);
-  const std::string prefix = "PropertyListSerialization Failed!!!!! or not able to get contents of directory ";
-  ASSERT_FALSE(run.log.empty());
-  EXPECT_EQ(run.log.back().rfind(prefix + "Could not read \"" + kResult + "\" as a property list", 0), 0u) << run.log.back();
-  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
-  EXPECT_FALSE(detached(run));
-}
-
-TEST(WholeRun, ResultWithNoRows) {
-  for (const std::string& answer : {std::string("<plist><array/></plist>"), entitiesPlist({})}) {
+// The roads that end after a successful attach and before any item: each
+// ends with status 1 and its own last lines, removes the saved result and
+// leaves the volume attached.
+TEST(WholeRun, FailureRoadsAfterTheAttach) {
+  const std::string failed = "PropertyListSerialization Failed!!!!! or not able to get contents of directory ";
+  const std::string noRows = "No rows found in mounted volume's plist, hence installation failed!!!!!";
+  const std::string empty = "mount-point not found in mounted volume's plist, hence installation failed!!!!!";
+  struct Road {
+    std::string answer;
+    std::vector<std::string> lastLines;
+  };
+  const std::vector<Road> roads = {
+      {"hdiutil: this is not a property list\n",
+       {failed + "Could not read \"" + kResult + "\" as a property list: the data is not an XML or binary property list"}},
+      {"<plist><array/></plist>", {"terminationStatus : 0 output : ", noRows}},
+      {entitiesPlist({}), {"terminationStatus : 0 output : ", noRows}},
+      {entitiesPlist({"-", "-", "-"}),
+       {"Array count in systemEntities 3", "mount-point key not found in mounted volume's plist, hence installation failed!!!!!"}},
+      {entitiesPlist({"", "-", ""}), {"Array count in systemEntities 3", "mount-point : ", empty, "mount-point : ", empty}},
+      {entitiesPlist({"/Volumes/Gone"}),
+       {"mount-point : /Volumes/Gone", failed + "Could not list the contents of \"/Volumes/Gone\": No such file or directory"}},
+  };
+  for (const Road& road : roads) {
     Sandbox sandbox;
     sampleImage(sandbox);
-    sandbox.scenario("attach-answer", answer);
+    sandbox.scenario("attach-answer", road.answer);
     auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.log.back(), "No rows found in mounted volume's plist, hence installation failed!!!!!");
-    EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
-    EXPECT_FALSE(detached(run));
+    EXPECT_EQ(run.status, 1) << road.answer;
+    ASSERT_GE(run.log.size(), road.lastLines.size());
+    EXPECT_EQ(std::vector<std::string>(run.log.end() - static_cast<long>(road.lastLines.size()), run.log.end()), road.lastLines);
+    EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist"))) << road.answer;
+    EXPECT_FALSE(detached(run)) << road.answer;
   }
-}
-
-TEST(WholeRun, NoMountPointKey) {
-  Sandbox sandbox;
-  sampleImage(sandbox);
-  sandbox.scenario("attach-answer", entitiesPlist({"-", "-", "-"}));
-  auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
-  EXPECT_EQ(run.status, 1);
-  size_t count = run.log.size();
-  ASSERT_GE(count, 2u);
-  EXPECT_EQ(run.log[count - 2], "Array count in systemEntities 3");
-  EXPECT_EQ(run.log[count - 1], "mount-point key not found in mounted volume's plist, hence installation failed!!!!!");
-  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
-  EXPECT_FALSE(detached(run));
-}
-
-TEST(WholeRun, OnlyEmptyMountPoints) {
-  Sandbox sandbox;
-  sampleImage(sandbox);
-  sandbox.scenario("attach-answer", entitiesPlist({"", "-", ""}));
-  auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
-  EXPECT_EQ(run.status, 1);
-  const std::string notFound = "mount-point not found in mounted volume's plist, hence installation failed!!!!!";
-  std::vector<std::string> tail(run.log.end() - 5, run.log.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"Array count in systemEntities 3", "mount-point : ", notFound, "mount-point : ", notFound}));
-  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
 }
 
 TEST(WholeRun, EmptyMountPointThenAUsableOne) {
@@ -247,18 +230,6 @@ TEST(WholeRun, EmptyMountPointThenAUsableOne) {
                           "mount-point : /Volumes/Real"});
   EXPECT_FALSE(logHas(run.log, "mount-point : /Volumes/Second"));
   EXPECT_EQ(callsOf(run, "hdiutil").back().args.back(), "/Volumes/Real");
-}
-
-TEST(WholeRun, ListingOfTheMountPointFails) {
-  Sandbox sandbox;
-  sampleImage(sandbox);
-  sandbox.scenario("attach-answer", entitiesPlist({"/Volumes/Gone"}));
-  auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.log.back(), "PropertyListSerialization Failed!!!!! or not able to get contents of directory "
-                            "Could not list the contents of \"/Volumes/Gone\": No such file or directory");
-  EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
-  EXPECT_FALSE(detached(run));
 }
 
 TEST(WholeRun, EmptyVolumeAndAMissingItem) {
