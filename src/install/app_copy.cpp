@@ -17,6 +17,11 @@ std::string asideName(const std::string& path) {
   return candidate;
 }
 
+bool copyFailed(const std::string& description) {
+  logLine("App Copied Failed!!!!!!!!!!! " + description);
+  return false;
+}
+
 [[noreturn]] void unhideFailed(const std::string& description) {
   logLine(" checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + description);
   removeFiles(resultFilePath());
@@ -29,16 +34,12 @@ bool copyApp(const std::string& appPath, const std::string& toLocation) {
   // Copied as a link, the bundle would point into a volume about to be
   // detached, or anywhere the image's author chose.
   if (isSymbolicLink(appPath)) {
-    logLine("App Copied Failed!!!!!!!!!!! Could not copy \"" + appPath + "\": it is a symbolic link, not a bundle");
-    return false;
+    return copyFailed("Could not copy \"" + appPath + "\": it is a symbolic link, not a bundle");
   }
   std::string aside;
   if (entryExists(toLocation)) {
     aside = asideName(toLocation);
-    if (Failure failure = movePath(toLocation, aside)) {
-      logLine("App Copied Failed!!!!!!!!!!! " + *failure);
-      return false;
-    }
+    if (Failure failure = movePath(toLocation, aside)) return copyFailed(*failure);
     logLine("App already exist , hence replacing");
   }
 
@@ -49,8 +50,7 @@ bool copyApp(const std::string& appPath, const std::string& toLocation) {
         logLine("Could not put the replaced bundle back; it is kept at " + aside + ": " + *restore);
       }
     }
-    logLine("App Copied Failed!!!!!!!!!!! " + *failure);
-    return false;
+    return copyFailed(*failure);
   }
   if (!aside.empty()) {
     if (Failure failure = removeTree(aside)) logLine("Could not remove the replaced bundle: " + *failure);
