@@ -14,6 +14,9 @@ struct SpawnOptions {
   bool captureOutput = true;       // stdout and stderr on one pipe, else /dev/null
 };
 
+// The status reported for a program that could not be started, as a shell does.
+constexpr int kCannotStartStatus = 127;
+
 enum class WaitResult { Ended, StillRunning, Failed };
 
 // One child process and the reading end of its output pipe. The child gets

@@ -7,7 +7,6 @@ namespace tarnwell {
 namespace {
 constexpr const char* kName = "launchProcess(atPath:withArgs:_:timeout:)";
 constexpr std::chrono::seconds kTurn{1};
-constexpr int32_t kCannotStart = 127;
 }  // namespace
 
 int32_t launchProcess(const std::string& atPath, const std::vector<std::string>& withArgs,
@@ -18,7 +17,7 @@ int32_t launchProcess(const std::string& atPath, const std::vector<std::string>&
   Child child = Child::spawn({atPath, withArgs, inDirectory, false});
   if (!child.started()) {
     logLine(std::string(kName) + ":" + child.startError());
-    return kCannotStart;
+    return kCannotStartStatus;
   }
 
   // Each turn ends as soon as the child does, and counts one unit whatever

@@ -12,13 +12,10 @@ namespace {
 // after the command itself has ended; its output is waited for this long.
 constexpr std::chrono::milliseconds kOutputGrace{200};
 
-// The status given for a program that could not be started, as a shell does.
-constexpr int32_t kCannotStart = 127;
-
 struct Captured {
   bool started = false;
   std::string error;
-  int32_t status = kCannotStart;
+  int32_t status = kCannotStartStatus;
   std::string output;
 };
 
@@ -30,13 +27,12 @@ Captured runCapturing(const std::string& program, const std::vector<std::string>
     return result;
   }
   result.started = true;
-  if (child.wait(std::nullopt) != WaitResult::Ended) {
+  if (child.wait(std::nullopt) == WaitResult::Ended) {
+    result.status = child.exitStatus();
+  } else {
     child.terminate();
     result.error = "Could not wait for \"" + program + "\"";
-    result.output = decodeUtf8(child.takeOutput(kOutputGrace));
-    return result;
   }
-  result.status = child.exitStatus();
   result.output = decodeUtf8(child.takeOutput(kOutputGrace));
   return result;
 }
@@ -87,7 +83,7 @@ std::string decodeUtf8(std::string_view bytes) {
 
 std::pair<int32_t, std::string> shell(const std::vector<std::string>& args) {
   Captured run = runCapturing("/usr/bin/env", args);
-  if (!run.started) return {kCannotStart, run.error};
+  if (!run.started) return {kCannotStartStatus, run.error};
   return {run.status, run.output};
 }
 
