@@ -62,6 +62,12 @@ void Sandbox::check(const std::string& lines) {
   std::ofstream(exchange_ / "check.sh", std::ios::app) << lines << "\n";
 }
 
+void Sandbox::wrap(const std::vector<std::string>& command) {
+  std::string packed;
+  for (const auto& word : command) packed += word + '\0';
+  writeFileText(exchange_ / "wrapper", packed);
+}
+
 std::string Sandbox::read(const std::string& relative) const { return readFileText(exchange_ / relative); }
 
 Outcome Sandbox::runTool(const std::vector<std::string>& args) { return run(args, false); }

@@ -43,6 +43,8 @@ class Sandbox {
   // Shell lines run as root inside, before the tool (setup) and after it (check).
   void setup(const std::string& lines);
   void check(const std::string& lines);
+  // Runs the tool under this command (its path and arguments follow).
+  void wrap(const std::vector<std::string>& command);
 
   Outcome runTool(const std::vector<std::string>& args);
   Outcome runProbe(const std::vector<std::string>& args);

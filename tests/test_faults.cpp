@@ -190,3 +190,13 @@ TEST(Faults, NamesOfFourThousandCharacters) {
   EXPECT_TRUE(logHas(item, "intallfile : " + longItem + " not found"));
   EXPECT_TRUE(fs::exists(sandbox.after("Applications/Foo.app")));
 }
+
+TEST(Faults, StartedWithStandardDescriptorsClosed) {
+  Sandbox sandbox;
+  appImage(sandbox);
+  sandbox.wrap({"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-"});
+  auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(readFileText(sandbox.after("Applications/Foo.app/Contents/MacOS/Foo")), std::string(16, 'n'));
+}

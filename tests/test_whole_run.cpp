@@ -337,12 +337,8 @@ TEST(WholeRun, MemcheckFindsNoLeakAndNoInvalidAccess) {
   ASSERT_TRUE(fs::exists("/usr/bin/valgrind")) << "valgrind is missing: scripts/setup.sh installs it";
   Sandbox sandbox;
   sampleImage(sandbox);
-  std::string wrapper;
-  for (const char* word : {"valgrind", "--error-exitcode=99", "--leak-check=full", "--show-leak-kinds=definite,indirect",
-                           "--errors-for-leak-kinds=definite,indirect", "--log-file=/standin/valgrind.log"}) {
-    wrapper += std::string(word) + '\0';
-  }
-  writeFileText(sandbox.exchange() / "wrapper", wrapper);
+  sandbox.wrap({"valgrind", "--error-exitcode=99", "--leak-check=full", "--show-leak-kinds=definite,indirect",
+                "--errors-for-leak-kinds=definite,indirect", "--log-file=/standin/valgrind.log"});
   auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
   std::string report = sandbox.read("valgrind.log");
   EXPECT_EQ(run.status, 0) << report;

@@ -2,12 +2,14 @@
 #include "main/workflow.h"
 #include "platform/files.h"
 #include "platform/log.h"
+#include "platform/startup.h"
 
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
   using namespace tarnwell;
+  prepareProcess();
   setBasePath(basePathForExecutable(executablePath()));
   logLine("Base Path " + basePath());
   if (argc <= 2) {

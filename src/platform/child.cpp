@@ -142,7 +142,6 @@ Child Child::spawn(const SpawnOptions& options) {
 #if defined(__APPLE__)
   flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
   posix_spawn_file_actions_addinherit_np(&setup.actions, STDIN_FILENO);
-  if (!options.captureOutput) posix_spawn_file_actions_addinherit_np(&setup.actions, STDERR_FILENO);
 #else
   // Descriptors that some library opened without O_CLOEXEC stay with us.
   posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);

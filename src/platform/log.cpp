@@ -1,8 +1,8 @@
 #include "platform/log.h"
 
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -54,7 +54,6 @@ void writeAll(int fd, std::string_view bytes) {
 void logLine(std::string_view text) {
   static const bool opened = [] {
     openlog("tarnwell", LOG_PID, LOG_USER);
-    signal(SIGPIPE, SIG_IGN);  // a reader that went away must not end the run
     return true;
   }();
   (void)opened;
