@@ -49,5 +49,5 @@ with open(os.path.join(here, "two_entities.xml"), "rb") as f:
     xml = f.read()
 with open(os.path.join(here, "warnings_around.txt"), "wb") as out:
     out.write(b"hdiutil: attach: WARNING: this image is old\n" + xml + b"\ntrailing text\n")
-with open(os.path.join(here, "empty"), "wb") as out:
+with open(os.path.join(here, "empty.input"), "wb") as out:
     pass
