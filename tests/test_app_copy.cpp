@@ -41,13 +41,6 @@ class AppCopy : public test::ScratchTest {
 
 }  // namespace
 
-TEST_F(AppCopy, FreshCopy) {
-  std::vector<std::string> log;
-  EXPECT_TRUE(copy(log));
-  EXPECT_EQ(log, (std::vector<std::string>{"App Copied successfully"}));
-  EXPECT_EQ(test::readFileText(dir / "Applications/New.app/Contents/version"), "new");
-}
-
 TEST_F(AppCopy, ReplacesAnInstalledBundleWithoutLitter) {
   installOld();
   std::vector<std::string> log;
