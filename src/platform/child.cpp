@@ -166,7 +166,9 @@ Child Child::spawn(const SpawnOptions& options) {
   if (pipeFds[1] >= 0) close(pipeFds[1]);
   if (rc != 0) {
     if (pipeFds[0] >= 0) close(pipeFds[0]);
-    child.startError_ = describeError("start", options.program, rc);
+    std::string what = options.program;
+    if (!options.workingDirectory.empty()) what += "\" in \"" + options.workingDirectory;
+    child.startError_ = describeError("start", what, rc);
     return child;
   }
   child.pid_ = pid;
