@@ -35,6 +35,9 @@ section() { printf '\n== %s\n' "$1"; }
 section "Command line (the tool lies at /Library/Tarnwell/Tools/bin, so its base directory is /Library/Tarnwell)"
 mapfile -d '' args < "$exchange/args"
 printf 'tarnwell'; printf ' %q' "${args[@]}"; echo
+section "The image (a folder for the stand-in hdiutil)"
+(cd "$image" && find . -mindepth 1 -maxdepth 1 -printf '%M %p\n' | sort -k2)
+printf 'hidden mark on Notes.app in the image: %s\n' "$(getfattr --only-values -n user.hidden "$image/Notes.app")"
 section "System log (the tool's stderr)"
 cat "$exchange/stderr"
 section "Exit status (0: all installed, 26: attach failed, 1: any other failure)"
