@@ -37,7 +37,7 @@ mapfile -d '' args < "$exchange/args"
 printf 'tarnwell'; printf ' %q' "${args[@]}"; echo
 section "The image (a folder for the stand-in hdiutil)"
 (cd "$image" && find . -mindepth 1 -maxdepth 1 -printf '%M %p\n' | sort -k2)
-printf 'hidden mark on Notes.app in the image: %s\n' "$(getfattr --only-values -n user.hidden "$image/Notes.app")"
+printf 'hidden mark on Notes.app in the image: %s\n' "$(getfattr --absolute-names --only-values -n user.hidden "$image/Notes.app")"
 section "System log (the tool's stderr)"
 cat "$exchange/stderr"
 section "Exit status (0: all installed, 26: attach failed, 1: any other failure)"
@@ -54,7 +54,7 @@ done
 section "/Applications afterwards (mode, size, name, link target)"
 (cd "$exchange/after/Applications" && find . -mindepth 1 -printf '%M %6s %p %l\n' | sort -k3)
 printf 'hidden mark on Notes.app: %s\n' \
-  "$(getfattr --only-values -n user.hidden "$exchange/after/Applications/Notes.app" 2>/dev/null || echo 'none (visible)')"
+  "$(getfattr --absolute-names --only-values -n user.hidden "$exchange/after/Applications/Notes.app" 2>/dev/null || echo 'none (visible)')"
 section "Left behind"
 volumes=$(tr '\n' ' ' < "$exchange/after/volumes")
 printf 'volumes still attached: %s\n' "${volumes:-none}"
