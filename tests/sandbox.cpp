@@ -24,6 +24,25 @@ void writeFileText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+bool Outcome::logged(const std::string& line) const {
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+std::vector<Call> Outcome::callsOf(const std::string& program) const {
+  std::vector<Call> found;
+  for (const auto& call : calls) {
+    if (call.program == program) found.push_back(call);
+  }
+  return found;
+}
+
+bool Outcome::detached() const {
+  for (const auto& call : callsOf("hdiutil")) {
+    if (!call.args.empty() && call.args[0] == "detach") return true;
+  }
+  return false;
+}
+
 fs::path makeTempDir(const std::string& stem) {
   std::string pattern = (fs::temp_directory_path() / (stem + ".XXXXXX")).string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");

@@ -17,12 +17,21 @@ struct Call {
   std::vector<std::string> args;
 };
 
+// Where whole-run tests place the tool: its base directory and saved result.
+inline const std::string kToolBase = "/Library/Tarnwell";
+inline const std::string kResultFile = kToolBase + "/qxmount.plist";
+
 struct Outcome {
   int status = -1;
   std::string out;
   std::string err;
   std::vector<std::string> log;  // the texts of the log entries, prefixes removed
   std::vector<Call> calls;
+
+  bool logged(const std::string& line) const;
+  std::string lastLine() const { return log.empty() ? "" : log.back(); }
+  std::vector<Call> callsOf(const std::string& program) const;
+  bool detached() const;  // hdiutil was asked to detach
 };
 
 // A throw-away copy of the machine (tests/sandbox/enter) and the exchange

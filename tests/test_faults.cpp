@@ -13,14 +13,6 @@ using namespace tarnwell::test;
 
 namespace {
 
-const std::string kBase = "/Library/Tarnwell";
-const std::string kResult = kBase + "/qxmount.plist";
-
-bool logHas(const Outcome& run, const std::string& line) {
-  return std::find(run.log.begin(), run.log.end(), line) != run.log.end();
-}
-
-std::string lastLine(const Outcome& run) { return run.log.empty() ? "" : run.log.back(); }
 
 fs::path appImage(Sandbox& sandbox, size_t executableBytes = 16) {
   fs::path image = sandbox.image("Sample.dmg");
@@ -54,12 +46,12 @@ TEST(Faults, HiddenMarkThatCannotBeReadOrCleared) {
     auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
     EXPECT_EQ(run.status, 1);
     const std::string action = fault == "read" ? "read" : "change";
-    EXPECT_EQ(lastLine(run), " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! Could not " + action +
+    EXPECT_EQ(run.lastLine(), " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! Could not " + action +
                                  " the hidden mark of \"/Applications/Foo.app\": Input/output error");
-    EXPECT_EQ(logHas(run, "App is hidden, Hence Unhid app"), fault == "clear");
+    EXPECT_EQ(run.logged("App is hidden, Hence Unhid app"), fault == "clear");
     EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
     EXPECT_EQ(sandbox.read("after/volumes"), "Sample\n");
-    for (const auto& call : run.calls) EXPECT_NE(call.program, "installer");
+    EXPECT_TRUE(run.callsOf("installer").empty());
   }
 }
 
@@ -69,8 +61,8 @@ TEST(Faults, InstallerKilledBySignal) {
   sandbox.scenario("installer-script", "kill -KILL $$");
   auto run = sandbox.runTool({"Sample.dmg", "Bar.pkg"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(logHas(run, "launchProcess(atPath:withArgs:_:timeout:) : ExecutionStatus : 9"));
-  EXPECT_TRUE(logHas(run, "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg -> failed "));
+  EXPECT_TRUE(run.logged("launchProcess(atPath:withArgs:_:timeout:) : ExecutionStatus : 9"));
+  EXPECT_TRUE(run.logged("installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg -> failed "));
 }
 
 TEST(Faults, AttachLeavesADaemonHoldingThePipe) {
@@ -90,7 +82,7 @@ TEST(Faults, ApplicationsFolderMissing) {
   sandbox.check("mkdir -p /standin/after/Applications");
   auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(logHas(run, "App Copied Failed!!!!!!!!!!! Could not create \"/Applications/Foo.app\": No such file or directory"));
+  EXPECT_TRUE(run.logged("App Copied Failed!!!!!!!!!!! Could not create \"/Applications/Foo.app\": No such file or directory"));
 }
 
 TEST(Faults, ApplicationsFolderReadOnly) {
@@ -99,7 +91,7 @@ TEST(Faults, ApplicationsFolderReadOnly) {
   sandbox.setup("mount -t tmpfs tmpfs /Applications && " + std::string(kOldApp) + " && mount -o remount,ro /Applications");
   auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(logHas(run, "App Copied Failed!!!!!!!!!!! Could not move \"/Applications/Foo.app\": Read-only file system"));
+  EXPECT_TRUE(run.logged("App Copied Failed!!!!!!!!!!! Could not move \"/Applications/Foo.app\": Read-only file system"));
   expectOldAppAlone(sandbox);
 }
 
@@ -109,7 +101,7 @@ TEST(Faults, DiskFullDuringTheCopyKeepsTheOldBundle) {
   sandbox.setup("mount -t tmpfs -o size=1m tmpfs /Applications && " + std::string(kOldApp));
   auto run = sandbox.runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(logHas(run, "App already exist , hence replacing"));
+  EXPECT_TRUE(run.logged("App already exist , hence replacing"));
   EXPECT_NE(std::find_if(run.log.begin(), run.log.end(),
                          [](const std::string& line) {
                            return line.starts_with("App Copied Failed!!!!!!!!!!! ") && line.ends_with("No space left on device");
@@ -126,7 +118,7 @@ TEST(Faults, ItemThatIsALinkOnTheVolume) {
   for (const std::string& name : {"Link.app", "Root.app"}) {
     auto run = sandbox.runTool({"Sample.dmg", name});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(logHas(run, "App Copied Failed!!!!!!!!!!! Could not copy \"/Volumes/Sample/" + name +
+    EXPECT_TRUE(run.logged("App Copied Failed!!!!!!!!!!! Could not copy \"/Volumes/Sample/" + name +
                                 "\": it is a symbolic link, not a bundle"));
     EXPECT_TRUE(fs::is_empty(sandbox.after("Applications")));
   }
@@ -135,13 +127,13 @@ TEST(Faults, ItemThatIsALinkOnTheVolume) {
 TEST(Faults, ResultFileThatIsADirectory) {
   Sandbox sandbox;
   appImage(sandbox);
-  sandbox.scenario("attach-script", "rm -f " + kResult + "; mkdir " + kResult);
-  sandbox.check("[ -d " + kResult + " ] && touch /standin/directory-kept");
+  sandbox.scenario("attach-script", "rm -f " + kResultFile + "; mkdir " + kResultFile);
+  sandbox.check("[ -d " + kResultFile + " ] && touch /standin/directory-kept");
   auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(logHas(run, "PropertyListSerialization Failed!!!!! or not able to get contents of directory Could not read \"" +
-                              kResult + "\": Is a directory"));
-  EXPECT_EQ(lastLine(run), "Error in deleting the plist");
+  EXPECT_TRUE(run.logged("PropertyListSerialization Failed!!!!! or not able to get contents of directory Could not read \"" +
+                              kResultFile + "\": Is a directory"));
+  EXPECT_EQ(run.lastLine(), "Error in deleting the plist");
   EXPECT_TRUE(fs::exists(sandbox.exchange() / "directory-kept"));
 }
 
@@ -151,7 +143,7 @@ TEST(Faults, StartedThroughALink) {
   sandbox.setup("ln -s \"$tool\" /usr/local/bin/tarnwell && tool=/usr/local/bin/tarnwell");
   auto run = sandbox.runTool({"Sample.dmg", "Bar.pkg"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.log.front(), "Base Path " + kBase);
+  EXPECT_EQ(run.log.front(), "Base Path " + kToolBase);
 }
 
 TEST(Faults, EmptyImageName) {
@@ -159,7 +151,7 @@ TEST(Faults, EmptyImageName) {
   appImage(sandbox);
   auto run = sandbox.runTool({"", "Foo.app"});
   EXPECT_EQ(run.status, 26);
-  EXPECT_EQ(lastLine(run), "Error in mounting ");
+  EXPECT_EQ(run.lastLine(), "Error in mounting ");
 }
 
 TEST(Faults, AThousandItems) {
@@ -183,11 +175,11 @@ TEST(Faults, NamesOfFourThousandCharacters) {
   const std::string longImage = std::string(3996, 'i') + ".dmg", longItem = std::string(3996, 'a') + ".app";
   auto image = sandbox.runTool({longImage, "Foo.app"});
   EXPECT_EQ(image.status, 26);
-  EXPECT_EQ(lastLine(image), "Error in mounting " + longImage);
+  EXPECT_EQ(image.lastLine(), "Error in mounting " + longImage);
 
   auto item = sandbox.runTool({"Sample.dmg", "Foo.app", longItem});
   EXPECT_EQ(item.status, 1);
-  EXPECT_TRUE(logHas(item, "intallfile : " + longItem + " not found"));
+  EXPECT_TRUE(item.logged("intallfile : " + longItem + " not found"));
   EXPECT_TRUE(fs::exists(sandbox.after("Applications/Foo.app")));
 }
 

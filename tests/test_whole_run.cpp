@@ -13,8 +13,6 @@ using namespace tarnwell::test;
 
 namespace {
 
-const std::string kBase = "/Library/Tarnwell";
-const std::string kResult = kBase + "/qxmount.plist";
 const std::string kMountCmd = "Mount cmd ->echo YES | hdiutil attach -nobrowse -plist ";
 
 // `expected` appear in the log in this order (other lines may come between).
@@ -27,25 +25,6 @@ void expectInOrder(const std::vector<std::string>& log, const std::vector<std::s
   for (const auto& line : log) all += "  | " + line + "\n";
   EXPECT_EQ(at, expected.size()) << "missing from the log: " << (at < expected.size() ? expected[at] : "") << "\n"
                                  << all;
-}
-
-bool logHas(const std::vector<std::string>& log, const std::string& line) {
-  return std::find(log.begin(), log.end(), line) != log.end();
-}
-
-std::vector<Call> callsOf(const Outcome& run, const std::string& program) {
-  std::vector<Call> calls;
-  for (const auto& call : run.calls) {
-    if (call.program == program) calls.push_back(call);
-  }
-  return calls;
-}
-
-bool detached(const Outcome& run) {
-  for (const auto& call : callsOf(run, "hdiutil")) {
-    if (!call.args.empty() && call.args[0] == "detach") return true;
-  }
-  return false;
 }
 
 // An image with one application bundle (marked hidden, a link inside) and one package.
@@ -71,10 +50,10 @@ TEST(WholeRun, InstallsEveryItemAndCleansUp) {
   EXPECT_EQ(run.out, "");
   ASSERT_GE(run.log.size(), 16u);
   std::vector<std::string> expected = {
-      "Base Path " + kBase,
+      "Base Path " + kToolBase,
       "Given Args dmgName:Sample.dmg,\nargArray :[\"Foo.app\", \"Bar.pkg\"]",
-      kMountCmd + kBase + "/Sample.dmg>" + kResult,
-      "Given Command /bin/bash echo YES | hdiutil attach -nobrowse -plist " + kBase + "/Sample.dmg>" + kResult,
+      kMountCmd + kToolBase + "/Sample.dmg>" + kResultFile,
+      "Given Command /bin/bash echo YES | hdiutil attach -nobrowse -plist " + kToolBase + "/Sample.dmg>" + kResultFile,
       "terminationStatus : 0 output : ",
       "Array count in systemEntities 2",
       "mount-point : /Volumes/Sample",
@@ -98,15 +77,15 @@ TEST(WholeRun, InstallsEveryItemAndCleansUp) {
   EXPECT_EQ(log, expected);
 
   EXPECT_EQ(sandbox.read("attach-stdin"), "YES");
-  auto hdiutil = callsOf(run, "hdiutil");
+  auto hdiutil = run.callsOf("hdiutil");
   ASSERT_EQ(hdiutil.size(), 2u);
-  EXPECT_EQ(hdiutil[0].args, (std::vector<std::string>{"attach", "-nobrowse", "-plist", kBase + "/Sample.dmg"}));
+  EXPECT_EQ(hdiutil[0].args, (std::vector<std::string>{"attach", "-nobrowse", "-plist", kToolBase + "/Sample.dmg"}));
   EXPECT_EQ(hdiutil[1].args, (std::vector<std::string>{"detach", "-force", "/Volumes/Sample"}));
-  auto installer = callsOf(run, "installer");
+  auto installer = run.callsOf("installer");
   ASSERT_EQ(installer.size(), 1u);
   EXPECT_EQ(installer[0].args, (std::vector<std::string>{"-pkg", "/Volumes/Sample/Bar.pkg", "-target", "/"}));
   EXPECT_EQ(installer[0].directory, "/");
-  EXPECT_TRUE(callsOf(run, "arch").empty());
+  EXPECT_TRUE(run.callsOf("arch").empty());
 
   EXPECT_EQ(sandbox.read("installed/packages"), "Bar.pkg\n");
   EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
@@ -128,10 +107,10 @@ TEST(WholeRun, PackageOnAnAppleProcessorGoesThroughArch) {
   expectInOrder(run.log, {"launchProcess(atPath:withArgs:_:timeout:):Given launchPath:/bin/sh, withArgs:[\"-c\", "
                           "\"arch -arch arm64 installer -pkg \\\"/Volumes/Sample/Bar.pkg\\\" -target /\"], "
                           "inDirectory:/, timeoutIn:3600seconds"});
-  auto arch = callsOf(run, "arch");
+  auto arch = run.callsOf("arch");
   ASSERT_EQ(arch.size(), 1u);
   EXPECT_EQ(arch[0].args, (std::vector<std::string>{"-arch", "arm64", "installer", "-pkg", "/Volumes/Sample/Bar.pkg", "-target", "/"}));
-  auto installer = callsOf(run, "installer");
+  auto installer = run.callsOf("installer");
   ASSERT_EQ(installer.size(), 1u);
   EXPECT_EQ(installer[0].directory, "/");
 }
@@ -143,7 +122,7 @@ TEST(WholeRun, TooFewArguments) {
     auto run = sandbox.runTool(args);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.log, (std::vector<std::string>{"Base Path " + kBase, "Arguments are low"}));
+    EXPECT_EQ(run.log, (std::vector<std::string>{"Base Path " + kToolBase, "Arguments are low"}));
     EXPECT_TRUE(run.calls.empty());
     EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
   }
@@ -156,13 +135,13 @@ TEST(WholeRun, FailedAttachEndsWith26AndLeavesTheResultFile) {
   auto run = sandbox.runTool({"Sample Disk.dmg", "Foo.app"});
   EXPECT_EQ(run.status, 26);
   EXPECT_EQ(run.out, "");
-  expectInOrder(run.log, {kMountCmd + kBase + "/Sample\\ Disk.dmg>" + kResult,
+  expectInOrder(run.log, {kMountCmd + kToolBase + "/Sample\\ Disk.dmg>" + kResultFile,
                           "terminationStatus : 1 output : hdiutil: attach failed - not recognized\n",
                           "Error in mounting Sample Disk.dmg"});
   EXPECT_EQ(run.log.back(), "Error in mounting Sample Disk.dmg");
   EXPECT_TRUE(fs::exists(sandbox.after("qxmount.plist")));
-  EXPECT_FALSE(detached(run));
-  EXPECT_EQ(callsOf(run, "hdiutil")[0].args.back(), kBase + "/Sample Disk.dmg");
+  EXPECT_FALSE(run.detached());
+  EXPECT_EQ(run.callsOf("hdiutil")[0].args.back(), kToolBase + "/Sample Disk.dmg");
 }
 
 TEST(WholeRun, MissingImageIsAFailedAttach) {
@@ -170,17 +149,17 @@ TEST(WholeRun, MissingImageIsAFailedAttach) {
   auto run = sandbox.runTool({"/Absent.dmg", "Foo.app"});
   EXPECT_EQ(run.status, 26);
   EXPECT_EQ(run.log.back(), "Error in mounting /Absent.dmg");
-  EXPECT_EQ(callsOf(run, "hdiutil")[0].args.back(), kBase + "/Absent.dmg") << "the image stays under the base path";
+  EXPECT_EQ(run.callsOf("hdiutil")[0].args.back(), kToolBase + "/Absent.dmg") << "the image stays under the base path";
 }
 
 TEST(WholeRun, ResultFileMissingAfterTheAttach) {
   Sandbox sandbox;
   sampleImage(sandbox);
-  sandbox.scenario("attach-script", "rm -f " + kResult);
+  sandbox.scenario("attach-script", "rm -f " + kResultFile);
   auto run = sandbox.runTool({"Sample.dmg", "Foo.app"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.log.back(), "qxmount.plist is not available");
-  EXPECT_FALSE(detached(run));
+  EXPECT_FALSE(run.detached());
 }
 
 // The roads that end after a successful attach and before any item: each
@@ -196,7 +175,7 @@ TEST(WholeRun, FailureRoadsAfterTheAttach) {
   };
   const std::vector<Road> roads = {
       {"hdiutil: this is not a property list\n",
-       {failed + "Could not read \"" + kResult + "\" as a property list: the data is not an XML or binary property list"}},
+       {failed + "Could not read \"" + kResultFile + "\" as a property list: the data is not an XML or binary property list"}},
       {"<plist><array/></plist>", {"terminationStatus : 0 output : ", noRows}},
       {entitiesPlist({}), {"terminationStatus : 0 output : ", noRows}},
       {entitiesPlist({"-", "-", "-"}),
@@ -214,22 +193,22 @@ TEST(WholeRun, FailureRoadsAfterTheAttach) {
     ASSERT_GE(run.log.size(), road.lastLines.size());
     EXPECT_EQ(std::vector<std::string>(run.log.end() - static_cast<long>(road.lastLines.size()), run.log.end()), road.lastLines);
     EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist"))) << road.answer;
-    EXPECT_FALSE(detached(run)) << road.answer;
+    EXPECT_FALSE(run.detached()) << road.answer;
   }
 }
 
 TEST(WholeRun, EmptyMountPointThenAUsableOne) {
   Sandbox sandbox;
   sampleImage(sandbox);
-  sandbox.setup("mkdir -p /Volumes/Real && cp -a " + kBase + "/Sample.dmg/. /Volumes/Real/");
+  sandbox.setup("mkdir -p /Volumes/Real && cp -a " + kToolBase + "/Sample.dmg/. /Volumes/Real/");
   sandbox.scenario("attach-answer", entitiesPlist({"", "/Volumes/Real", "/Volumes/Second"}));
   auto run = sandbox.runTool({"Sample.dmg", "Bar.pkg"});
   EXPECT_EQ(run.status, 0);
   expectInOrder(run.log, {"Array count in systemEntities 3", "mount-point : ",
                           "mount-point not found in mounted volume's plist, hence installation failed!!!!!",
                           "mount-point : /Volumes/Real"});
-  EXPECT_FALSE(logHas(run.log, "mount-point : /Volumes/Second"));
-  EXPECT_EQ(callsOf(run, "hdiutil").back().args.back(), "/Volumes/Real");
+  EXPECT_FALSE(run.logged("mount-point : /Volumes/Second"));
+  EXPECT_EQ(run.callsOf("hdiutil").back().args.back(), "/Volumes/Real");
 }
 
 TEST(WholeRun, EmptyVolumeAndAMissingItem) {
@@ -239,7 +218,7 @@ TEST(WholeRun, EmptyVolumeAndAMissingItem) {
   EXPECT_EQ(run.status, 1);
   expectInOrder(run.log, {"Files list in the volume : []\n files count 0", "intallfile : Nothing.pkg not found"});
   EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
-  EXPECT_TRUE(detached(run));
+  EXPECT_TRUE(run.detached());
   EXPECT_EQ(sandbox.read("after/volumes"), "");
 }
 
@@ -256,7 +235,7 @@ TEST(WholeRun, SecondOfThreeItemsFails) {
   EXPECT_TRUE(fs::exists(sandbox.after("Applications/Foo.app")));
   EXPECT_FALSE(fs::exists(sandbox.after("Applications/Third.app")));
   EXPECT_FALSE(fs::exists(sandbox.after("qxmount.plist")));
-  EXPECT_TRUE(detached(run));
+  EXPECT_TRUE(run.detached());
 }
 
 TEST(WholeRun, UnsupportedAndClimbingNames) {
@@ -270,10 +249,10 @@ TEST(WholeRun, UnsupportedAndClimbingNames) {
     sandbox.check("[ -e /etc/Evil.app/keep ] && touch /standin/evil-kept");
     auto run = sandbox.runTool({"Sample.dmg", name});
     EXPECT_EQ(run.status, 1) << name;
-    EXPECT_TRUE(logHas(run.log, "Not handled " + name)) << name;
+    EXPECT_TRUE(run.logged("Not handled " + name)) << name;
     EXPECT_TRUE(fs::is_empty(sandbox.after("Applications"))) << name;
     EXPECT_TRUE(fs::exists(sandbox.exchange() / "evil-kept")) << name;
-    EXPECT_TRUE(detached(run));
+    EXPECT_TRUE(run.detached());
   }
 }
 
@@ -289,11 +268,11 @@ TEST(WholeRun, DetachFailureKeepsStatusZero) {
 TEST(WholeRun, ResultFileGoneBeforeCleanUp) {
   Sandbox sandbox;
   sampleImage(sandbox);
-  sandbox.scenario("installer-script", "rm -f " + kResult);
+  sandbox.scenario("installer-script", "rm -f " + kResultFile);
   auto run = sandbox.runTool({"Sample.dmg", "Bar.pkg"});
   EXPECT_EQ(run.status, 0);
   expectInOrder(run.log, {"Error in deleting the plist", "Given Command /bin/bash hdiutil detach -force \"/Volumes/Sample\""});
-  EXPECT_TRUE(detached(run));
+  EXPECT_TRUE(run.detached());
 }
 
 TEST(WholeRun, ShellCharactersInNamesRunNothing) {
@@ -309,14 +288,14 @@ TEST(WholeRun, ShellCharactersInNamesRunNothing) {
   auto run = sandbox.runTool({image, package});
   EXPECT_EQ(run.status, 0);
   EXPECT_FALSE(fs::exists(sandbox.exchange() / "owned"));
-  auto hdiutil = callsOf(run, "hdiutil");
+  auto hdiutil = run.callsOf("hdiutil");
   ASSERT_EQ(hdiutil.size(), 2u);
-  EXPECT_EQ(hdiutil[0].args.back(), kBase + "/" + image);
+  EXPECT_EQ(hdiutil[0].args.back(), kToolBase + "/" + image);
   EXPECT_EQ(hdiutil[1].args, (std::vector<std::string>{"detach", "-force", mountPoint}));
-  auto installer = callsOf(run, "installer");
+  auto installer = run.callsOf("installer");
   ASSERT_EQ(installer.size(), 1u);
   EXPECT_EQ(installer[0].args, (std::vector<std::string>{"-pkg", mountPoint + "/" + package, "-target", "/"}));
-  EXPECT_TRUE(logHas(run.log, "mount-point : " + mountPoint));
+  EXPECT_TRUE(run.logged("mount-point : " + mountPoint));
 }
 
 TEST(WholeRun, NamesWithBlanksQuotesAndBackslashesInTheLog) {
@@ -326,7 +305,7 @@ TEST(WholeRun, NamesWithBlanksQuotesAndBackslashesInTheLog) {
   auto run = sandbox.runTool({"My Disk.dmg", "It's \"Q\" \\ App.app", ""});
   EXPECT_EQ(run.status, 1);  // the empty name is the volume itself: not a kind the tool handles
   expectInOrder(run.log, {"Given Args dmgName:My Disk.dmg,\nargArray :[\"It\\'s \\\"Q\\\" \\\\ App.app\", \"\"]",
-                          kMountCmd + kBase + "/My\\ Disk.dmg>" + kResult, "App Copied successfully", "Not handled "});
+                          kMountCmd + kToolBase + "/My\\ Disk.dmg>" + kResultFile, "App Copied successfully", "Not handled "});
   EXPECT_TRUE(fs::exists(sandbox.after("Applications/It's \"Q\" \\ App.app")));
 }
 

@@ -199,17 +199,17 @@ Child::~Child() {
   if (pid_ > 0 && !reaped_) waitpid(pid_, nullptr, WNOHANG);
 }
 
-bool Child::readSome() {
+void Child::readSome() {
   char buffer[65536];
   for (;;) {
     ssize_t n = read(outputFd_, buffer, sizeof buffer);
     if (n > 0) {
       output_.append(buffer, static_cast<size_t>(n));
-      return true;
+      return;
     }
     if (n < 0 && errno == EINTR) continue;
     closeOutput();
-    return false;
+    return;
   }
 }
 

@@ -52,7 +52,7 @@ class Child {
 
  private:
   Child() = default;
-  bool readSome();  // false at end of file or on error
+  void readSome();  // closes the pipe at end of file or on error
   bool reap(int waitOptions);
   void closeOutput();
 
