@@ -20,6 +20,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// g++ 12 warns falsely (-Wrestrict) on "literal" + std::to_string(n) at -O3.
+std::string numbered(const char* stem, long n, const char* suffix = "") {
+  std::string name = stem;
+  name += std::to_string(n);
+  name += suffix;
+  return name;
+}
+
 // Frameworks with versioned directories and links, many small files and a
 // few large ones, as application bundles are.
 void makeBundle(const fs::path& root, size_t megabytes, int files) {
@@ -29,22 +37,22 @@ void makeBundle(const fs::path& root, size_t megabytes, int files) {
   size_t smallTotal = 0;
   int frameworks = std::max(1, files / 100);
   for (int i = 0; i < files - 8; ++i) {
-    fs::path dir = root / "Contents/Frameworks" / ("F" + std::to_string(i % frameworks) + ".framework") /
-                   "Versions/A/Resources" / ("r" + std::to_string(i % 7));
+    fs::path dir = root / "Contents/Frameworks" / numbered("F", i % frameworks, ".framework") /
+                   "Versions/A/Resources" / numbered("r", i % 7);
     fs::create_directories(dir);
     size_t size = 512 + random() % (48 << 10);
-    std::ofstream(dir / ("file" + std::to_string(i))).write(block.data(), static_cast<std::streamsize>(size));
+    std::ofstream(dir / numbered("file", i)).write(block.data(), static_cast<std::streamsize>(size));
     smallTotal += size;
   }
   for (int f = 0; f < frameworks; ++f) {
-    fs::path framework = root / "Contents/Frameworks" / ("F" + std::to_string(f) + ".framework");
+    fs::path framework = root / "Contents/Frameworks" / numbered("F", f, ".framework");
     fs::create_directory_symlink("A", framework / "Versions/Current");
     fs::create_directory_symlink("Versions/Current/Resources", framework / "Resources");
   }
   size_t large = (megabytes << 20) > smallTotal ? ((megabytes << 20) - smallTotal) / 8 : 0;
   fs::create_directories(root / "Contents/MacOS");
   for (int i = 0; i < 8; ++i) {
-    std::ofstream out(root / "Contents/MacOS" / ("binary" + std::to_string(i)));
+    std::ofstream out(root / "Contents/MacOS" / numbered("binary", i));
     for (size_t written = 0; written < large; written += block.size()) {
       out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), large - written)));
     }

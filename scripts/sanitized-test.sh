@@ -10,7 +10,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
-  -DTARNWELL_FUZZ=ON -DTARNWELL_TESTS=OFF -DTARNWELL_BENCH=OFF >/dev/null
+  -DTARNWELL_WERROR="${TARNWELL_WERROR:-OFF}" -DTARNWELL_FUZZ=ON -DTARNWELL_TESTS=OFF -DTARNWELL_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target attach_result_fuzz
 build-fuzz/attach_result_fuzz -runs=0 tests/fuzz/corpus
 echo "fuzz corpus: $(ls tests/fuzz/corpus | wc -l) inputs read without a fault"

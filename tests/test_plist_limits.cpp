@@ -1,10 +1,12 @@
 #include "main/attach_result.h"
+#include "platform/plist.h"
 #include "platform/plist_limits.h"
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <numeric>
 
 using namespace tarnwell;
 
@@ -68,6 +70,28 @@ TEST(PlistLimits, BinaryDepthSharingAndDamage) {
   EXPECT_NE(plistOutsideLimits(binaryArrays({{5}})), std::nullopt) << "a reference past the objects";
   EXPECT_NE(plistOutsideLimits("bplist00short"), std::nullopt);
   EXPECT_NE(plistOutsideLimits(std::string(kMaxPlistBytes + 1, ' ')), std::nullopt);
+}
+
+// Only XML in UTF-8 and binary lists reach a parser, within the same
+// bounds: the old text format, JSON and other encodings escape the tag
+// counts, and a shared binary object counts once per reference.
+TEST(PlistLimits, OnlyBoundedXmlOrBinaryIsParsed) {
+  const std::string entities = "{\"system-entities\": [{\"mount-point\": \"/Volumes/X\"}]}";
+  std::vector<std::string> flat(kMaxPlistValues, "<array/>");
+  std::vector<std::vector<uint8_t>> doubling;
+  for (uint8_t i = 0; i < 40; ++i) doubling.push_back(i + 1 < 40 ? std::vector<uint8_t>{uint8_t(i + 1), uint8_t(i + 1)} : std::vector<uint8_t>{});
+  const std::pair<std::string, bool> rows[] = {
+      {test::entitiesPlist({"/Volumes/X"}), true},
+      {entities, false},
+      {"{ \"system-entities\" = ( { \"mount-point\" = \"/Volumes/X\"; } ); }", false},
+      {"<0fbd77>", false},
+      {"<?xml version=\"1.0\" encoding=\"UTF-16\"?><plist><dict/></plist>", false},
+      {"<?xml version=\"1.0\"?><plist><array>" + std::accumulate(flat.begin(), flat.end(), std::string()) + "</array></plist>", false},
+      {binaryArrays(doubling), false},
+  };
+  for (const auto& [bytes, parsed] : rows) {
+    EXPECT_EQ(parsePropertyList(bytes, {"system-entities", "mount-point"}).ok, parsed) << bytes.substr(0, 80);
+  }
 }
 
 // Every input that once broke the reader, and the seeds, read without harm.

@@ -2,6 +2,7 @@
 
 #include "platform/plist_limits.h"
 
+#include <optional>
 
 #if defined(__APPLE__)
 #include <CoreFoundation/CoreFoundation.h>
@@ -20,71 +21,97 @@ const PlistNode* PlistNode::find(std::string_view key) const {
 }
 
 namespace {
+
 constexpr const char* kNotAPlist = "the data is not an XML or binary property list";
-}
+
+// The byte checks bound the input; this bounds the copy made of it, on
+// every platform alike: each reference to a shared object counts again.
+class Budget {
+ public:
+  bool enter() {
+    if (++depth_ > kMaxPlistDepth || ++values_ > kMaxPlistValues) exceeded_ = true;
+    return !exceeded_;
+  }
+  void leave() { --depth_; }
+  bool exceeded() const { return exceeded_; }
+
+ private:
+  size_t depth_ = 0;
+  size_t values_ = 0;
+  bool exceeded_ = false;
+};
+
+}  // namespace
 
 #if defined(__APPLE__)
 
 namespace {
 
-std::string toString(CFStringRef string) {
-  CFIndex length = CFStringGetLength(string);
-  CFIndex size = CFStringGetMaximumSizeForEncoding(length, kCFStringEncodingUTF8) + 1;
+using Native = CFTypeRef;
+
+// Every byte of the string, embedded NULs included; nothing when it cannot
+// be written as UTF-8.
+std::optional<std::string> toUtf8(CFStringRef string) {
+  CFRange all = CFRangeMake(0, CFStringGetLength(string));
+  CFIndex size = 0;
+  if (CFStringGetBytes(string, all, kCFStringEncodingUTF8, 0, false, nullptr, 0, &size) != all.length) return std::nullopt;
   std::string out(static_cast<size_t>(size), '\0');
-  if (!CFStringGetCString(string, out.data(), size, kCFStringEncodingUTF8)) return {};
-  out.resize(std::char_traits<char>::length(out.c_str()));
+  CFStringGetBytes(string, all, kCFStringEncodingUTF8, 0, false, reinterpret_cast<UInt8*>(out.data()), size, &size);
+  out.resize(static_cast<size_t>(size));
   return out;
 }
 
-PlistNode convert(CFTypeRef value, const std::vector<std::string>& keys) {
-  PlistNode node;
+void convert(CFTypeRef value, const std::vector<std::string>& keys, Budget& budget, PlistNode& node) {
+  if (!budget.enter()) return;
   CFTypeID type = CFGetTypeID(value);
   if (type == CFStringGetTypeID()) {
-    node.kind = PlistNode::Kind::String;
-    node.text = toString(static_cast<CFStringRef>(value));
+    if (auto text = toUtf8(static_cast<CFStringRef>(value))) {
+      node.kind = PlistNode::Kind::String;
+      node.text = std::move(*text);
+    }
   } else if (type == CFArrayGetTypeID()) {
     node.kind = PlistNode::Kind::Array;
     auto array = static_cast<CFArrayRef>(value);
-    for (CFIndex i = 0; i < CFArrayGetCount(array); ++i) node.items.push_back(convert(CFArrayGetValueAtIndex(array, i), keys));
+    for (CFIndex i = 0; i < CFArrayGetCount(array) && !budget.exceeded(); ++i) {
+      convert(CFArrayGetValueAtIndex(array, i), keys, budget, node.items.emplace_back());
+    }
   } else if (type == CFDictionaryGetTypeID()) {
     node.kind = PlistNode::Kind::Dictionary;
     for (const std::string& key : keys) {
-      CFStringRef name = CFStringCreateWithCString(nullptr, key.c_str(), kCFStringEncodingUTF8);
+      CFStringRef name = CFStringCreateWithBytes(nullptr, reinterpret_cast<const UInt8*>(key.data()),
+                                                 static_cast<CFIndex>(key.size()), kCFStringEncodingUTF8, false);
       const void* item = name ? CFDictionaryGetValue(static_cast<CFDictionaryRef>(value), name) : nullptr;
       if (name) CFRelease(name);
-      if (!item) continue;
+      if (!item || budget.exceeded()) continue;
       node.keys.push_back(key);
-      node.items.push_back(convert(item, keys));
+      convert(item, keys, budget, node.items.emplace_back());
     }
   }
-  return node;
+  budget.leave();
 }
+
+Native parseNative(std::string_view bytes) {
+  CFDataRef data = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(bytes.data()), static_cast<CFIndex>(bytes.size()));
+  if (!data) return nullptr;
+  CFPropertyListRef list = CFPropertyListCreateWithData(nullptr, data, kCFPropertyListImmutable, nullptr, nullptr);
+  CFRelease(data);
+  return list;
+}
+
+void freeNative(Native root) { CFRelease(root); }
 
 }  // namespace
-
-PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::string>& keys) {
-  PlistParse result;
-  CFDataRef data = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(bytes.data()), static_cast<CFIndex>(bytes.size()));
-  CFPropertyListRef list = data ? CFPropertyListCreateWithData(nullptr, data, kCFPropertyListImmutable, nullptr, nullptr) : nullptr;
-  if (data) CFRelease(data);
-  if (!list) {
-    result.error = kNotAPlist;
-    return result;
-  }
-  result.root = convert(list, keys);
-  result.ok = true;
-  CFRelease(list);
-  return result;
-}
 
 #else
 
 namespace {
 
+using Native = plist_t;
+
 // Keys are looked up, never read out: libplist 2.2 asserts on reading a
 // key or string with a NUL byte inside, and the attach result is input.
-PlistNode convert(plist_t value, const std::vector<std::string>& keys) {
-  PlistNode node;
+void convert(plist_t value, const std::vector<std::string>& keys, Budget& budget, PlistNode& node) {
+  if (!budget.enter()) return;
   switch (plist_get_node_type(value)) {
     case PLIST_STRING: {
       uint64_t length = 0;
@@ -96,27 +123,43 @@ PlistNode convert(plist_t value, const std::vector<std::string>& keys) {
     case PLIST_ARRAY: {
       node.kind = PlistNode::Kind::Array;
       uint32_t count = plist_array_get_size(value);
-      node.items.reserve(count);
-      for (uint32_t i = 0; i < count; ++i) node.items.push_back(convert(plist_array_get_item(value, i), keys));
+      for (uint32_t i = 0; i < count && !budget.exceeded(); ++i) {
+        convert(plist_array_get_item(value, i), keys, budget, node.items.emplace_back());
+      }
       break;
     }
     case PLIST_DICT: {
       node.kind = PlistNode::Kind::Dictionary;
       for (const std::string& key : keys) {
         plist_t item = plist_dict_get_item(value, key.c_str());
-        if (!item) continue;
+        if (!item || budget.exceeded()) continue;
         node.keys.push_back(key);
-        node.items.push_back(convert(item, keys));
+        convert(item, keys, budget, node.items.emplace_back());
       }
       break;
     }
     default:
       break;
   }
-  return node;
+  budget.leave();
 }
 
+Native parseNative(std::string_view bytes) {
+  plist_t root = nullptr;
+  if (bytes.empty() || bytes.size() > UINT32_MAX) return nullptr;
+#if defined(TARNWELL_PLIST_API_2_3)
+  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root, nullptr);
+#else
+  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+#endif
+  return root;
+}
+
+void freeNative(Native root) { plist_free(root); }
+
 }  // namespace
+
+#endif
 
 PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::string>& keys) {
   PlistParse result;
@@ -124,24 +167,22 @@ PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::stri
     result.error = *refused;
     return result;
   }
-  plist_t root = nullptr;
-  if (!bytes.empty() && bytes.size() <= UINT32_MAX) {
-#if defined(TARNWELL_PLIST_API_2_3)
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root, nullptr);
-#else
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-#endif
-  }
+  Native root = parseNative(bytes);
   if (!root) {
     result.error = kNotAPlist;
     return result;
   }
-  result.root = convert(root, keys);
+  Budget budget;
+  convert(root, keys, budget, result.root);
+  freeNative(root);
+  if (budget.exceeded()) {
+    result.root = PlistNode();
+    result.error = "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels or holds more than " +
+                   std::to_string(kMaxPlistValues) + " values";
+    return result;
+  }
   result.ok = true;
-  plist_free(root);
   return result;
 }
-
-#endif
 
 }  // namespace tarnwell

@@ -1,5 +1,6 @@
 #include "platform/plist_limits.h"
 
+#include <cctype>
 #include <cstdint>
 #include <vector>
 
@@ -152,11 +153,32 @@ class BinaryPlist {
   size_t offsetSize_ = 0, refSize_ = 0, table_ = 0, count_ = 0;
 };
 
+// Parsers also read the old text format and JSON, which the tag counts
+// above cannot bound, and take "<0fbd>" for text-format data. An XML list
+// opens with a declaration, a comment, a doctype or the plist element, in
+// UTF-8: another declared encoding would hide tags from the counts.
+bool isUtf8Xml(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  size_t start = bytes.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return false;
+  bytes.remove_prefix(start);
+  if (!bytes.starts_with("<?xml")) return bytes.starts_with("<!") || bytes.starts_with("<plist");
+  std::string declaration(bytes.substr(0, bytes.find("?>")));
+  for (char& c : declaration) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  size_t encoding = declaration.find("encoding");
+  if (encoding == std::string::npos) return true;
+  size_t quote = declaration.find_first_of("\"'", encoding);
+  if (quote == std::string::npos) return false;
+  std::string_view name = std::string_view(declaration).substr(quote + 1);
+  return name.starts_with("utf-8") && name.size() > 5 && (name[5] == '"' || name[5] == '\'');
+}
+
 }  // namespace
 
 std::optional<std::string> plistOutsideLimits(std::string_view bytes) {
   if (bytes.size() > kMaxPlistBytes) return "the property list is larger than " + std::to_string(kMaxPlistBytes) + " bytes";
   if (bytes.starts_with("bplist00")) return BinaryPlist(bytes).check();
+  if (!isUtf8Xml(bytes)) return "the data is not an XML or binary property list";
   return xmlOutsideLimits(bytes);
 }
 

@@ -16,7 +16,8 @@ constexpr size_t kMaxPlistDepth = 64;
 constexpr size_t kMaxPlistValues = 100000;
 
 // Why the bytes are refused, or nothing when they are within the limits.
-// Binary lists whose structure does not hold together are refused too.
+// Only XML lists in UTF-8 and binary lists pass; binary lists whose
+// structure does not hold together are refused too.
 std::optional<std::string> plistOutsideLimits(std::string_view bytes);
 
 }  // namespace tarnwell
