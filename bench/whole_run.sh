@@ -10,45 +10,35 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
+[ "${2:-}" = --inside ] || exec tests/sandbox/enter bash bench/whole_run.sh "$build" --inside
+
+base=/Library/Tarnwell
+mkdir -p "$base/Tools/bin"
+cp "$build/tarnwell" "$base/Tools/bin/"
+printf '#!/bin/sh\nexit 0\n' > /usr/sbin/installer
+printf '#!/bin/sh\necho "Intel(R) Xeon(R)"\n' > /usr/sbin/sysctl
 
 # Milliseconds since midnight of each log entry's time stamp that starts
 # with TEXT, from the log on stdin.
-stamps() { awk -v text="$1" 'index($0, text) { split($2, t, ":"); if (index(substr($0, index($0, "] ") + 2), text) == 1) printf "%.3f\n", (t[1] * 3600 + t[2] * 60 + t[3]) * 1000 }'; }
+stamps() { awk -v text="$1" '{ split($2, t, ":"); if (index(substr($0, index($0, "] ") + 2), text) == 1) printf "%.3f\n", (t[1] * 3600 + t[2] * 60 + t[3]) * 1000 }'; }
 
-# elapsed PACKAGES APPS: prints the median wall time (ms) of the tool's run
-# and the median time per application copy (ms).
+# elapsed PACKAGES APPS: the median wall time (ms) of the tool's run and the
+# median time per application copy (ms).
 elapsed() {
-  local packages=$1 apps=$2 times=() copies=() exchange
+  local packages=$1 apps=$2 times=() copies=() names=() image=$base/Bench.dmg
+  rm -rf "$image" && mkdir -p "$image"
+  for ((i = 0; i < packages; i++)); do echo pkg > "$image/P$i.pkg" && names+=("P$i.pkg"); done
+  for ((i = 0; i < apps; i++)); do
+    mkdir -p "$image/A$i.app/Contents/MacOS" && head -c 200000 /dev/urandom > "$image/A$i.app/Contents/MacOS/A$i"
+    names+=("A$i.app")
+  done
   for round in 1 2 3 4 5 6 7; do
-    exchange=$(mktemp -d /tmp/tarnwell-bench.XXXXXX)
-    mkdir -p "$exchange/bin" "$exchange/scenario" "$exchange/images/Bench.dmg"
-    cp "$build/tarnwell" "$exchange/bin/"
-    local names=()
-    for ((i = 0; i < packages; i++)); do
-      echo pkg > "$exchange/images/Bench.dmg/P$i.pkg"
-      names+=("P$i.pkg")
-    done
-    for ((i = 0; i < apps; i++)); do
-      mkdir -p "$exchange/images/Bench.dmg/A$i.app/Contents/MacOS"
-      head -c 200000 /dev/urandom > "$exchange/images/Bench.dmg/A$i.app/Contents/MacOS/A$i"
-      names+=("A$i.app")
-    done
-    printf '%s\0' Bench.dmg "${names[@]}" > "$exchange/args"
-    cat > "$exchange/setup.sh" <<'SETUP'
-printf '#!/bin/sh\nexit 0\n' > /usr/sbin/installer
-printf '#!/bin/sh\necho "Intel(R) Xeon(R)"\n' > /usr/sbin/sysctl
-SETUP
-    tests/sandbox/enter "$exchange" /standin/stand-ins/whole-run
-    if [ "$(cat "$exchange/status")" != 0 ]; then
-      echo "whole_run: the run failed:" >&2
-      cat "$exchange/stderr" >&2
-      exit 1
-    fi
-    times+=("$(cat "$exchange/elapsed-ns")")
-    copies+=("$(paste <(stamps "installAppsAndPkg(_:_:_:):Copying" < "$exchange/stderr") \
-                      <(stamps "App Copied successfully" < "$exchange/stderr") |
-                awk '{ sum += $2 - $1; n++ } END { printf "%.3f", n ? sum / n : 0 }')")
-    rm -rf "$exchange"
+    rm -rf /Applications/* /Volumes/*
+    started=$(date +%s%N)
+    (cd / && "$base/Tools/bin/tarnwell" Bench.dmg "${names[@]}" 2> /standin/stderr) || { cat /standin/stderr >&2; exit 1; }
+    times+=($(($(date +%s%N) - started)))
+    copies+=("$(paste <(stamps "installAppsAndPkg(_:_:_:):Copying" < /standin/stderr) <(stamps "App Copied successfully" < /standin/stderr) |
+      awk '{ sum += $2 - $1; n++ } END { printf "%.3f", n ? sum / n : 0 }')")
   done
   printf '%s ' "$(printf '%s\n' "${times[@]}" | sort -n | sed -n 4p | awk '{ printf "%.2f", $1 / 1e6 }')"
   printf '%s\n' "${copies[@]}" | sort -n | sed -n 4p

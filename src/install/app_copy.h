@@ -4,13 +4,17 @@
 
 namespace tarnwell {
 
-// Puts the bundle at `appPath` at `toLocation`, replacing what is there.
-// The bundle it replaces is kept aside until the copy has succeeded and
-// put back when it fails. True when the new bundle is in place.
+// Puts the bundle at `appPath` at `toLocation` (an absolute path),
+// replacing what is there. The new bundle is copied into a staging folder
+// beside the destination that only the tool can enter, swapped into place
+// in one step, and the old one deleted with the staging folder: at every
+// instant the destination holds the complete old or the complete new
+// bundle. Staging folders that an interrupted run left for the same bundle
+// are removed first. Logs its lines; true when the new bundle is in place.
 bool copyApp(const std::string& appPath, const std::string& toLocation);
 
-// Clears the hidden mark of the bundle at `path`. When the mark cannot be
-// read or cleared, deletes the saved attach result and ends the run with 1.
-void checkAndUnhideApp(const std::string& path);
+// Clears the hidden mark of the bundle at `path`, logging that it does so.
+// False with `error` set when the mark cannot be read or cleared.
+bool checkAndUnhideApp(const std::string& path, std::string* error);
 
 }  // namespace tarnwell

@@ -3,6 +3,7 @@
 #include "install/app_copy.h"
 #include "platform/files.h"
 #include "platform/log.h"
+#include "platform/signals.h"
 #include "process/launch.h"
 #include "process/shell_escape.h"
 #include "process/silicon.h"
@@ -13,15 +14,14 @@ namespace {
 constexpr const char* kName = "installAppsAndPkg(_:_:_:)";
 constexpr int64_t kInstallerTimeLimit = 3600;
 
-bool installApp(const std::string& source, const std::string& name) {
+bool installApp(const std::string& source, const std::string& name, std::string* unhideError) {
   const std::string destination = "/Applications/" + name;
   logLine(std::string(kName) + ":Copying from appPath : " + source + " destinationPath :" + destination);
   if (!copyApp(source, destination)) {
     logLine(std::string(kName) + ":Copying from appPath : " + source + " destinationPath : " + destination + "->failed");
     return false;
   }
-  checkAndUnhideApp(destination);
-  return true;
+  return checkAndUnhideApp(destination, unhideError);
 }
 
 bool installPackage(const std::string& package) {
@@ -53,7 +53,7 @@ bool climbsOut(const std::string& name) {
 }
 
 bool installAppsAndPkg(const std::string& mountPoint, const std::string& /*baseDirectory*/,
-                       const std::vector<std::string>& files) {
+                       const std::vector<std::string>& files, std::string* unhideError) {
   for (const std::string& name : files) {
     // A name that climbs out of the volume would have a root process delete
     // and write outside /Applications.
@@ -68,14 +68,14 @@ bool installAppsAndPkg(const std::string& mountPoint, const std::string& /*baseD
     }
     bool installed;
     if (name.ends_with(".app")) {
-      installed = installApp(itemPath, name);
+      installed = installApp(itemPath, name, unhideError);
     } else if (name.ends_with(".pkg")) {
       installed = installPackage(itemPath);
     } else {
       logLine("Not handled " + name);
       installed = false;
     }
-    if (!installed) return false;
+    if (!installed || stopSignal() != 0) return false;
   }
   return true;
 }

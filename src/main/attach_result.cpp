@@ -23,6 +23,19 @@ bool isDictionary(const PlistNode& node) { return node.kind == PlistNode::Kind::
 
 }  // namespace
 
+bool usableMountPoint(std::string_view path) {
+  if (!path.starts_with('/')) return false;
+  bool named = false;
+  for (size_t start = 1; start <= path.size();) {
+    size_t end = std::min(path.find('/', start), path.size());
+    std::string_view part = path.substr(start, end - start);
+    if (part == "..") return false;
+    if (!part.empty() && part != ".") named = true;
+    start = end + 1;
+  }
+  return named;
+}
+
 AttachResult readAttachResult(std::string_view bytes) {
   AttachResult result;
   PlistParse parse = parsePropertyList(bytes, kKeys);
@@ -51,7 +64,7 @@ AttachResult readAttachResult(std::string_view bytes) {
       continue;
     }
     result.mountPointsSeen.push_back(mountPoint->text);
-    if (!mountPoint->text.empty()) {
+    if (usableMountPoint(mountPoint->text)) {
       result.outcome = AttachResult::Outcome::Found;
       result.mountPoint = mountPoint->text;
       break;

@@ -11,17 +11,22 @@ struct AttachResult {
   enum class Outcome {
     NotAPropertyList,  // see `error`
     NoRows,            // no usable, non-empty "system-entities" array
-    NoMountPoint,      // no entity with a non-empty text "mount-point"
+    NoMountPoint,      // no entity with a usable text "mount-point"
     Found,             // `mountPoint` is set
   };
   Outcome outcome = Outcome::NotAPropertyList;
   std::string error;
   size_t entityCount = 0;
-  // Every text "mount-point" looked at, in order; empty ones included. When
-  // the outcome is Found the last one is the mount point.
+  // Every text "mount-point" looked at, in order; unusable ones included.
+  // When the outcome is Found the last one is the mount point.
   std::vector<std::string> mountPointsSeen;
   std::string mountPoint;
 };
+
+// A mount point names a directory below the root by an absolute path: not
+// "/" (or "/./"), not relative, and without "..". Anything else would have
+// items installed from the root file system or the caller's directory.
+bool usableMountPoint(std::string_view path);
 
 // Reads hdiutil's attach answer. Text around an XML property list (warnings
 // that some hdiutil releases print) is ignored when the whole does not parse.

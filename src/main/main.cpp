@@ -1,6 +1,6 @@
 #include "main/base_path.h"
 #include "main/workflow.h"
-#include "platform/files.h"
+#include "platform/executable.h"
 #include "platform/log.h"
 #include "platform/startup.h"
 

@@ -5,12 +5,15 @@
 #include "main/attach_result.h"
 #include "main/base_path.h"
 #include "platform/files.h"
+#include "platform/lock.h"
 #include "platform/log.h"
 #include "platform/plist_limits.h"
+#include "platform/signals.h"
 #include "process/runners.h"
 #include "process/shell_escape.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace tarnwell {
 namespace {
@@ -28,12 +31,12 @@ namespace {
 }
 
 std::string mountPointOf(const std::string& resultFile) {
-  std::string readFailure;
-  auto content = readFile(resultFile, kMaxPlistBytes, readFailure);
-  AttachResult attach = readAttachResult(content ? *content : std::string());
+  std::string content, readFailure;
+  bool readable = readFile(resultFile, kMaxPlistBytes, &content, &readFailure);
+  AttachResult attach = readAttachResult(readable ? content : std::string());
   switch (attach.outcome) {
     case AttachResult::Outcome::NotAPropertyList:
-      failWithError(resultFile, content ? "Could not read \"" + resultFile + "\" as a property list: " + attach.error
+      failWithError(resultFile, readable ? "Could not read \"" + resultFile + "\" as a property list: " + attach.error
                                         : readFailure);
     case AttachResult::Outcome::NoRows:
       failWithLine(resultFile, "No rows found in mounted volume's plist, hence installation failed!!!!!");
@@ -44,7 +47,7 @@ std::string mountPointOf(const std::string& resultFile) {
   logLine("Array count in systemEntities " + std::to_string(attach.entityCount));
   for (const std::string& seen : attach.mountPointsSeen) {
     logLine("mount-point : " + seen);
-    if (seen.empty()) logLine("mount-point not found in mounted volume's plist, hence installation failed!!!!!");
+    if (!usableMountPoint(seen)) logLine("mount-point not found in mounted volume's plist, hence installation failed!!!!!");
   }
   if (attach.outcome == AttachResult::Outcome::NoMountPoint) {
     if (attach.mountPointsSeen.empty()) logLine("mount-point key not found in mounted volume's plist, hence installation failed!!!!!");
@@ -54,10 +57,21 @@ std::string mountPointOf(const std::string& resultFile) {
   return attach.mountPoint;
 }
 
+// One run at a time per base directory: the saved attach result lives
+// there. The lock is held until the process ends.
+void takeRunLock() {
+  const std::string path = appendPathComponent(basePath(), "tarnwell.lock");
+  std::string error;
+  if (holdLock(path, [&] { logLine("Another run holds " + path + "; waiting for it to finish"); }, &error)) return;
+  logLine(error);
+  if (stopSignal()) endRun(1);
+}
+
 }  // namespace
 
 void install(const std::vector<std::string>& files, const std::string& fromDmg) {
   const std::string resultFile = resultFilePath();
+  takeRunLock();
   const std::string command = "echo YES | hdiutil attach -nobrowse -plist " +
                               escapeShellWord(appendPathComponent(basePath(), fromDmg)) + ">" +
                               escapeShellWord(resultFile);
@@ -73,12 +87,19 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
   }
 
   const std::string mountPoint = mountPointOf(resultFile);
+  std::vector<std::string> names;
   std::string listFailure;
-  auto names = listDirectory(mountPoint, listFailure);
-  if (!names) failWithError(resultFile, listFailure);
-  logLine("Files list in the volume : " + renderList(*names) + "\n files count " + std::to_string(names->size()));
+  if (!listDirectory(mountPoint, &names, &listFailure)) failWithError(resultFile, listFailure);
+  logLine("Files list in the volume : " + renderList(names) + "\n files count " + std::to_string(names.size()));
 
-  bool installed = installAppsAndPkg(mountPoint, basePath(), files);
+  std::string unhideError;
+  bool installed = stopSignal() == 0 && installAppsAndPkg(mountPoint, basePath(), files, &unhideError);
+  if (!unhideError.empty()) {
+    // The volume stays attached on this road.
+    logLine(" checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + unhideError);
+    removeFiles(resultFile);
+    endRun(1);
+  }
   removeFiles(resultFile);
   unmountDMG(mountPoint);
   endRun(installed ? 0 : 1);
@@ -87,9 +108,16 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
 void removeFiles(const std::string& path) {
   // Only ever the saved attach result: a directory found in its place is
   // not ours to delete.
-  if (removeFile(path)) logLine("Error in deleting the plist");
+  std::string error;
+  if (!removeFile(path, &error)) logLine("Error in deleting the plist");
 }
 
-void endRun(int status) { std::exit(status); }
+void endRun(int status) {
+  if (int signal = stopSignal()) {
+    logLine("Stopped by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")");
+    endBySignal(signal);
+  }
+  std::exit(status);
+}
 
 }  // namespace tarnwell

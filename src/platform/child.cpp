@@ -1,6 +1,7 @@
 #include "platform/child.h"
 
 #include "platform/errors.h"
+#include "platform/signals.h"
 
 #include <cerrno>
 #include <csignal>
@@ -55,19 +56,21 @@ int watchExit(int pid, bool& ended) {
   return queue;
 }
 
-// Returns -1 with errno set, 0 on time-out, 1 when something happened.
-int waitEvents(int queue, int outputFd, int timeoutMs, Events& events) {
-  if (outputFd >= 0) {
+// Returns -1 with errno set, 0 on time-out, 1 when something happened. A
+// readable `stopFd` only wakes the wait; the caller looks at the signal.
+int waitEvents(int queue, int outputFd, int stopFd, int timeoutMs, Events& events) {
+  for (int fd : {outputFd, stopFd}) {
+    if (fd < 0) continue;
     struct kevent change;
-    EV_SET(&change, outputFd, EVFILT_READ, EV_ADD | EV_ONESHOT, 0, 0, nullptr);
+    EV_SET(&change, fd, EVFILT_READ, EV_ADD | EV_ONESHOT, 0, 0, nullptr);
     if (kevent(queue, &change, 1, nullptr, 0, nullptr) < 0) return -1;
   }
   struct timespec limit = {timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
-  struct kevent happened[2];
-  int n = kevent(queue, nullptr, 0, happened, 2, timeoutMs < 0 ? nullptr : &limit);
+  struct kevent happened[3];
+  int n = kevent(queue, nullptr, 0, happened, 3, timeoutMs < 0 ? nullptr : &limit);
   for (int i = 0; i < n; ++i) {
     if (happened[i].filter == EVFILT_PROC) events.exited = true;
-    if (happened[i].filter == EVFILT_READ) events.readable = true;
+    if (happened[i].filter == EVFILT_READ && static_cast<int>(happened[i].ident) == outputFd) events.readable = true;
   }
   return n < 0 ? -1 : (n > 0);
 }
@@ -76,12 +79,12 @@ int watchExit(int pid, bool& /*ended*/) {
   return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));  // pidfds are close-on-exec
 }
 
-int waitEvents(int pidfd, int outputFd, int timeoutMs, Events& events) {
-  struct pollfd fds[2] = {{pidfd, POLLIN, 0}, {outputFd, POLLIN, 0}};
-  int n = poll(fds, outputFd >= 0 ? 2 : 1, timeoutMs);
+int waitEvents(int pidfd, int outputFd, int stopFd, int timeoutMs, Events& events) {
+  struct pollfd fds[3] = {{pidfd, POLLIN, 0}, {outputFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+  int n = poll(fds, 3, timeoutMs);  // negative descriptors are skipped
   if (n > 0) {
     events.exited = fds[0].revents != 0;
-    events.readable = outputFd >= 0 && fds[1].revents != 0;
+    events.readable = fds[1].revents != 0;
   }
   return n < 0 ? -1 : (n > 0);
 }
@@ -218,15 +221,16 @@ void Child::closeOutput() {
   outputFd_ = -1;
 }
 
-WaitResult Child::wait(std::optional<std::chrono::milliseconds> limit) {
+WaitResult Child::wait(std::optional<std::chrono::milliseconds> limit, bool stoppable) {
   if (!started()) return WaitResult::Failed;
   if (reaped_) return WaitResult::Ended;
   std::optional<Clock::time_point> deadline;
   if (limit) deadline = Clock::now() + *limit;
   for (;;) {
+    if (stoppable && stopSignal() != 0) return WaitResult::Stopped;
     Events events;
     if (exitFd_ >= 0) {
-      int n = waitEvents(exitFd_, outputFd_, millisUntil(deadline), events);
+      int n = waitEvents(exitFd_, outputFd_, stoppable ? stopSignalFd() : -1, millisUntil(deadline), events);
       if (n < 0 && errno != EINTR) return WaitResult::Failed;
     } else if (endedUnwatched_) {
       events.exited = true;

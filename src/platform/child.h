@@ -17,7 +17,7 @@ struct SpawnOptions {
 // The status reported for a program that could not be started, as a shell does.
 constexpr int kCannotStartStatus = 127;
 
-enum class WaitResult { Ended, StillRunning, Failed };
+enum class WaitResult { Ended, StillRunning, Stopped, Failed };
 
 // One child process and the reading end of its output pipe. The child gets
 // the tool's environment and standard input, default signal handling, an
@@ -37,7 +37,8 @@ class Child {
 
   // Waits for the child's end, at most `limit` (none: as long as it runs),
   // reading its output meanwhile so that it never blocks on a full pipe.
-  WaitResult wait(std::optional<std::chrono::milliseconds> limit);
+  // With `stoppable`, a stop signal (see signals.h) ends the wait too.
+  WaitResult wait(std::optional<std::chrono::milliseconds> limit, bool stoppable = false);
 
   // After the end: everything the child wrote. A background process that
   // inherited the pipe may keep it open; its output is taken for at most

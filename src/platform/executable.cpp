@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "platform/executable.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,12 +1,12 @@
 #include "platform/files.h"
 
 #include "platform/errors.h"
+#include "platform/fd.h"
+#include "platform/tree.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,84 +18,39 @@ bool fileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
-bool entryExists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
-}
-
-bool isSymbolicLink(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
-std::optional<std::string> readFile(const std::string& path, size_t maxBytes, std::string& failure) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    failure = describeError("read", path, errno);
-    return std::nullopt;
+bool readFile(const std::string& path, size_t maxBytes, std::string* content, std::string* error) {
+  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    *error = describeError("read", path, errno);
+    return false;
   }
-  std::string content;
+  content->clear();
   char buffer[65536];
   for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    ssize_t n = read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      failure = describeError("read", path, errno);
-      close(fd);
-      return std::nullopt;
+    if (n < 0 || content->size() + static_cast<size_t>(std::max<ssize_t>(n, 0)) > maxBytes) {
+      *error = describeError("read", path, n < 0 ? errno : EFBIG);
+      return false;
     }
-    if (n == 0) break;
-    if (content.size() + static_cast<size_t>(n) > maxBytes) {
-      failure = describeError("read", path, EFBIG);
-      close(fd);
-      return std::nullopt;
-    }
-    content.append(buffer, static_cast<size_t>(n));
+    if (n == 0) return true;
+    content->append(buffer, static_cast<size_t>(n));
   }
-  close(fd);
-  return content;
 }
 
-std::optional<std::vector<std::string>> listDirectory(const std::string& path, std::string& failure) {
-  DIR* dir = opendir(path.c_str());
-  if (!dir) {
-    failure = describeError("list the contents of", path, errno);
-    return std::nullopt;
+bool listDirectory(const std::string& path, std::vector<std::string>* names, std::string* error) {
+  Fd directory(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!directory.valid()) {
+    *error = describeError("list the contents of", path, errno);
+    return false;
   }
-  std::vector<std::string> names;
-  errno = 0;
-  while (struct dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(std::move(name));
-    errno = 0;
-  }
-  int readError = errno;
-  closedir(dir);
-  if (readError != 0) {
-    failure = describeError("list the contents of", path, readError);
-    return std::nullopt;
-  }
-  return names;
+  return listEntries(directory.get(), names, path, error);
 }
 
-Failure removeTree(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
-    return describeError("remove", path, ENOENT);
-  }
-  std::filesystem::remove_all(path, error);
-  if (error) return describeError("remove", path, error.value());
-  return std::nullopt;
-}
-
-Failure removeFile(const std::string& path) {
-  if (unlink(path.c_str()) != 0) return describeError("remove", path, errno);
-  return std::nullopt;
-}
-
-Failure movePath(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) != 0) return describeError("move", from, errno);
-  return std::nullopt;
+bool removeFile(const std::string& path, std::string* error) {
+  if (unlink(path.c_str()) == 0) return true;
+  *error = describeError("remove", path, errno);
+  return false;
 }
 
 }  // namespace tarnwell

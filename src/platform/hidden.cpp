@@ -1,74 +1,69 @@
-#include "platform/files.h"
+#include "platform/hidden.h"
 
 #include "platform/errors.h"
+#include "platform/fd.h"
 
 #include <cerrno>
 
+#include <fcntl.h>
 #include <sys/stat.h>
-#if defined(__APPLE__)
-#include <unistd.h>
-#else
+#if !defined(__APPLE__)
 #include <sys/xattr.h>
 #endif
 
 namespace tarnwell {
-
-#if defined(__APPLE__)
-
-std::optional<bool> isHidden(const std::string& path, std::string& failure) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) {
-    failure = describeError("read the hidden mark of", path, errno);
-    return std::nullopt;
-  }
-  return (info.st_flags & UF_HIDDEN) != 0;
-}
-
-static Failure changeHidden(const std::string& path, bool hidden) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return describeError("read the hidden mark of", path, errno);
-  unsigned flags = hidden ? (info.st_flags | UF_HIDDEN) : (info.st_flags & ~UF_HIDDEN);
-  if (chflags(path.c_str(), flags) != 0) return describeError("change the hidden mark of", path, errno);
-  return std::nullopt;
-}
-
-Failure clearHidden(const std::string& path) { return changeHidden(path, false); }
-Failure setHidden(const std::string& path) { return changeHidden(path, true); }
-
-#else
-
 namespace {
-constexpr const char* kHiddenAttribute = "user.hidden";
 
-bool meansNoAttribute(int error) { return error == ENODATA || error == ENOTSUP; }
+bool openEntry(int directory, const std::string& name, const std::string& shown, Fd* entry, std::string* error) {
+  entry->reset(openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (entry->valid()) return true;
+  *error = describeError("read the hidden mark of", shown, errno);
+  return false;
+}
+
+#if !defined(__APPLE__)
+constexpr const char* kHiddenAttribute = "user.hidden";
+#endif
+
 }  // namespace
 
-std::optional<bool> isHidden(const std::string& path, std::string& failure) {
+bool isHiddenAt(int directory, const std::string& name, const std::string& shown, bool* hidden, std::string* error) {
+  Fd entry;
+  if (!openEntry(directory, name, shown, &entry, error)) return false;
+#if defined(__APPLE__)
+  struct stat info;
+  if (fstat(entry.get(), &info) != 0) {
+    *error = describeError("read the hidden mark of", shown, errno);
+    return false;
+  }
+  *hidden = (info.st_flags & UF_HIDDEN) != 0;
+#else
   char value[2];
-  ssize_t n = getxattr(path.c_str(), kHiddenAttribute, value, sizeof value);
-  if (n < 0 && errno == ERANGE) return false;  // longer than "1": some other value
-  if (n < 0 && meansNoAttribute(errno)) return false;
+  ssize_t n = fgetxattr(entry.get(), kHiddenAttribute, value, sizeof value);
+  // No attribute, a file system without them, or a value longer than "1".
+  if (n < 0 && (errno == ENODATA || errno == ENOTSUP || errno == ERANGE)) n = 0;
   if (n < 0) {
-    failure = describeError("read the hidden mark of", path, errno);
-    return std::nullopt;
+    *error = describeError("read the hidden mark of", shown, errno);
+    return false;
   }
-  return n == 1 && value[0] == '1';
-}
-
-Failure clearHidden(const std::string& path) {
-  if (removexattr(path.c_str(), kHiddenAttribute) != 0 && errno != ENODATA) {
-    return describeError("change the hidden mark of", path, errno);
-  }
-  return std::nullopt;
-}
-
-Failure setHidden(const std::string& path) {
-  if (setxattr(path.c_str(), kHiddenAttribute, "1", 1, 0) != 0) {
-    return describeError("change the hidden mark of", path, errno);
-  }
-  return std::nullopt;
-}
-
+  *hidden = n == 1 && value[0] == '1';
 #endif
+  return true;
+}
+
+bool clearHiddenAt(int directory, const std::string& name, const std::string& shown, std::string* error) {
+  Fd entry;
+  if (!openEntry(directory, name, shown, &entry, error)) return false;
+#if defined(__APPLE__)
+  struct stat info;
+  if (fstat(entry.get(), &info) != 0 || fchflags(entry.get(), info.st_flags & ~UF_HIDDEN) != 0) {
+#else
+  if (fremovexattr(entry.get(), kHiddenAttribute) != 0 && errno != ENODATA) {
+#endif
+    *error = describeError("change the hidden mark of", shown, errno);
+    return false;
+  }
+  return true;
+}
 
 }  // namespace tarnwell

@@ -64,26 +64,52 @@ void logLine(std::string_view text) {
   syslog(LOG_NOTICE, "%.*s", static_cast<int>(text.size()), text.data());
 }
 
+namespace {
+
+void appendEscaped(std::string& out, std::string_view text, bool quoted) {
+  static const char kHex[] = "0123456789abcdef";
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\0': out += "\\0"; break;
+      case '"':
+      case '\'':
+      case '\\':
+        if (quoted) out += '\\';
+        out += c;
+        break;
+      default:
+        if (byte < 0x20 || byte == 0x7f) {
+          out += "\\x";
+          out += kHex[byte >> 4];
+          out += kHex[byte & 0xf];
+        } else {
+          out += c;
+        }
+    }
+  }
+}
+
+}  // namespace
+
 std::string renderList(const std::vector<std::string>& items) {
   std::string out = "[";
   for (size_t i = 0; i < items.size(); ++i) {
     if (i > 0) out += ", ";
     out += '"';
-    for (char c : items[i]) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\'': out += "\\'"; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\0': out += "\\0"; break;
-        default: out += c;
-      }
-    }
+    appendEscaped(out, items[i], true);
     out += '"';
   }
   out += ']';
+  return out;
+}
+
+std::string escapeControls(std::string_view text) {
+  std::string out;
+  appendEscaped(out, text, false);
   return out;
 }
 

@@ -14,4 +14,7 @@ void logLine(std::string_view text);
 // ["a", "b\"c"]: every list that reaches the log is written this way.
 std::string renderList(const std::vector<std::string>& items);
 
+// `text` with control characters written as \n, \r, \t, \0 or \xNN.
+std::string escapeControls(std::string_view text);
+
 }  // namespace tarnwell

@@ -1,5 +1,7 @@
 #include "platform/startup.h"
 
+#include "platform/signals.h"
+
 #include <csignal>
 
 #include <fcntl.h>
@@ -18,6 +20,7 @@ void prepareProcess() {
     }
   }
   signal(SIGPIPE, SIG_IGN);
+  catchStopSignals();
 }
 
 }  // namespace tarnwell

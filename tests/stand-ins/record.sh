@@ -1,11 +1,13 @@
-# Sourced by the stand-ins: records one call as a file in /standin/calls
-# holding the program name, the working directory and the arguments, each
-# ended by a NUL byte. Scenario switches live in /standin/scenario.
-scenario=/standin/scenario
+# Sourced by the stand-ins: appends one line to /standin/calls for each call:
+# the program, the working directory, any descriptor the caller let it
+# inherit beyond 0, 1 and 2, and the arguments, NUL-separated. Scenario
+# switches are files in /standin/scenario.
 record() {
-  mkdir -p /standin/calls
-  local n
-  n=$(find /standin/calls -mindepth 1 -maxdepth 1 | wc -l)
-  printf '%s\0' "$@" > "/standin/calls/$(printf %03d "$n")"
+  local fd leaked=
+  for fd in /proc/$$/fd/*; do  # the listing held one more, gone by now
+    case ${fd##*/} in 0 | 1 | 2 | 255) ;; *) [ -L "$fd" ] && leaked+=" ${fd##*/}" ;; esac
+  done
+  printf '%s\0' "$1" "$PWD" "$leaked" "${@:2}" >> /standin/calls
+  echo >> /standin/calls
 }
-setting() { [ -f "$scenario/$1" ] && cat "$scenario/$1"; }
+setting() { [ -f "/standin/scenario/$1" ] && cat "/standin/scenario/$1"; }

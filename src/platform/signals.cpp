@@ -1,0 +1,56 @@
+#include "platform/signals.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tarnwell {
+namespace {
+
+volatile sig_atomic_t received = 0;
+int wakeFds[2] = {-1, -1};
+
+void noteStop(int signal) {
+  if (received == 0) received = signal;
+  int saved = errno;
+  if (wakeFds[1] >= 0) (void)!write(wakeFds[1], "", 1);  // full pipe: it is readable already
+  errno = saved;
+}
+
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+}  // namespace
+
+void catchStopSignals() {
+  if (pipe(wakeFds) == 0) {
+    for (int fd : wakeFds) {
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+      fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+  }
+  struct sigaction action = {};
+  action.sa_handler = noteStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocking lock or wait returns EINTR and looks at the flag
+  for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int stopSignal() { return received; }
+
+int stopSignalFd() { return wakeFds[0]; }
+
+void endBySignal(int signal) {
+  std::signal(signal, SIG_DFL);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal);
+  sigprocmask(SIG_UNBLOCK, &one, nullptr);
+  raise(signal);
+  _exit(128 + signal);
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,137 @@
+#include "harness.h"
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace tarnwell::test {
+
+bool Outcome::logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+
+std::vector<Call> Outcome::callsOf(const std::string& program) const {
+  std::vector<Call> found;
+  std::copy_if(calls.begin(), calls.end(), std::back_inserter(found), [&](const Call& c) { return c.program == program; });
+  return found;
+}
+
+bool Outcome::detached() const {
+  auto hdiutil = callsOf("hdiutil");
+  return std::any_of(hdiutil.begin(), hdiutil.end(), [](const Call& c) { return c.args.at(0) == "detach"; });
+}
+
+std::string readText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+void sh(const std::string& script) { ASSERT_EQ(std::system(script.c_str()), 0) << script; }
+
+void scenario(const std::string& name, const std::string& value) { writeText("/standin/scenario/" + name, value); }
+
+std::vector<std::string> names(const fs::path& directory) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator(directory)) found.push_back(entry.path().filename());
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+pid_t startTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper, const std::string& base,
+                const std::string& tag) {
+  const std::string tool = base + "/Tools/bin/tarnwell";
+  fs::create_directories(base + "/Tools/bin");
+  fs::copy_file(TARNWELL_BINARY, tool, fs::copy_options::skip_existing);
+  std::vector<std::string> words = wrapper;
+  words.push_back(tool);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const std::string out = "/standin/" + tag + ".out", err = "/standin/" + tag + ".err";
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&actions, "/");
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0) << argv[0];
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+Outcome finishTool(pid_t tool, const std::string& tag) {
+  Outcome run;
+  int raw = 0;
+  while (waitpid(tool, &raw, 0) < 0 && errno == EINTR) {
+  }
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+  EXPECT_EQ(readText("/standin/" + tag + ".out"), "");
+  run.log = logEntries(readText("/standin/" + tag + ".err"));
+  std::istringstream calls(readText("/standin/calls"));
+  fs::remove("/standin/calls");
+  for (std::string line; std::getline(calls, line);) {
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    for (std::string field; std::getline(split, field, '\0');) fields.push_back(field);
+    run.calls.push_back({fields.at(0), fields.at(1), fields.at(2), {fields.begin() + 3, fields.end()}});
+    EXPECT_EQ(run.calls.back().leaked, "") << fields[0] << " inherited descriptors";
+  }
+  return run;
+}
+
+Outcome runTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper, const std::string& base) {
+  return finishTool(startTool(args, wrapper, base));
+}
+
+std::vector<std::string> logEntries(const std::string& text) {
+  static const std::regex prefix(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} tarnwell\[\d+:\d+\] )");
+  std::vector<std::string> entries;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    if (std::regex_search(line, match, prefix)) {
+      entries.push_back(line.substr(static_cast<size_t>(match.length())));
+    } else if (!entries.empty()) {
+      entries.back() += "\n" + line;  // a text with line breaks in it
+    } else {
+      ADD_FAILURE() << "not a log entry: " << line;
+    }
+  }
+  return entries;
+}
+
+fs::path sampleImage(const std::string& name, const std::string& base) {
+  fs::path image = base + "/" + name;
+  fs::create_directories(image / "Foo.app/Contents/MacOS");
+  fs::create_directories(image / "Foo.app/Contents/Versions/A");
+  sh("cd '" + (image / "Foo.app/Contents").string() + "' && printf '#!/bin/sh\\necho foo\\n' > MacOS/Foo && chmod 755 MacOS/Foo"
+     " && ln -s A Versions/Current && echo data > Versions/A/data && ln Versions/A/data Versions/A/linked"
+     " && truncate -s 1G Versions/A/sparse && echo tail >> Versions/A/sparse && setfattr -n user.hidden -v 1 ..");
+  writeText(image / "Bar.pkg", "xar!");
+  return image;
+}
+
+std::string entitiesPlist(const std::vector<std::string>& mountPoints) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>system-entities</key><array>\n";
+  for (const auto& mountPoint : mountPoints) {
+    xml += "<dict><key>dev-entry</key><string>/dev/disk9</string>";
+    if (mountPoint != "-") xml += "<key>mount-point</key><string>" + mountPoint + "</string>";
+    xml += "</dict>\n";
+  }
+  return xml + "</array></dict></plist>\n";
+}
+
+}  // namespace tarnwell::test

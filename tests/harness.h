@@ -1,0 +1,68 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+namespace tarnwell::test {
+
+namespace fs = std::filesystem;
+
+// Whole runs touch /Applications, /Volumes and /Library: ctest starts the
+// test binary inside tests/sandbox/enter, and anywhere else they skip.
+#define REQUIRE_SANDBOX() \
+  if (!std::getenv("TARNWELL_SANDBOX")) GTEST_SKIP() << "runs only inside tests/sandbox/enter"
+
+inline const std::string kBase = "/Library/Tarnwell";
+inline const std::string kResult = kBase + "/qxmount.plist";
+
+// One call of a stand-in command, as it recorded itself.
+struct Call {
+  std::string program, directory, leaked;
+  std::vector<std::string> args;
+};
+
+struct Outcome {
+  int status = -1;  // the exit status; -1 when a signal ended the tool
+  int signal = 0;
+  std::vector<std::string> log;  // the texts of the log entries
+  std::vector<Call> calls;
+
+  bool logged(const std::string& line) const;
+  std::vector<Call> callsOf(const std::string& program) const;
+  bool detached() const;
+};
+
+// Lays the tool out at BASE/Tools/bin/tarnwell and starts it in "/" with
+// `args`, under `wrapper` when one is given; its output goes to
+// /standin/TAG.out and .err. Every finished run is checked for an empty
+// stdout, a log of well-formed entries only, and stand-ins that inherited
+// no descriptor; the run takes the calls recorded so far.
+pid_t startTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {},
+                const std::string& base = kBase, const std::string& tag = "tool");
+Outcome finishTool(pid_t tool, const std::string& tag = "tool");
+Outcome runTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {},
+            const std::string& base = kBase);
+
+// The texts of the log entries on a stream of the tool's stderr.
+std::vector<std::string> logEntries(const std::string& text);
+
+std::string readText(const fs::path& path);
+void writeText(const fs::path& path, const std::string& text);
+// Shell lines, as root; a failure fails the test.
+void sh(const std::string& script);
+void scenario(const std::string& name, const std::string& value);
+// The names in a directory, sorted.
+std::vector<std::string> names(const fs::path& directory);
+
+// A folder image in BASE: Foo.app (hidden, an executable, a link, a sparse
+// file, two hard links) and Bar.pkg.
+fs::path sampleImage(const std::string& name = "Sample.dmg", const std::string& base = kBase);
+
+// An attach answer whose entities have these mount points ("-": none).
+std::string entitiesPlist(const std::vector<std::string>& mountPoints);
+
+}  // namespace tarnwell::test

@@ -1,0 +1,268 @@
+// Whole runs of the real binary, one row per road: every row of the
+// exit-status table, each failure after the attach, and the faults a
+// careful user would meet.
+
+#include "harness.h"
+
+#include <functional>
+
+#include <sys/stat.h>
+
+using namespace tarnwell::test;
+
+namespace {
+
+const std::string kMount = "Mount cmd ->echo YES | hdiutil attach -nobrowse -plist ";
+const std::string kFailed = "PropertyListSerialization Failed!!!!! or not able to get contents of directory ";
+const std::string kNoRows = "No rows found in mounted volume's plist, hence installation failed!!!!!";
+const std::string kNoKey = "mount-point key not found in mounted volume's plist, hence installation failed!!!!!";
+const std::string kUnusable = "mount-point not found in mounted volume's plist, hence installation failed!!!!!";
+const std::string kCopyFailed = "App Copied Failed!!!!!!!!!!! ";
+const std::string kOldApp = "mkdir -p /Applications/Foo.app && echo old > /Applications/Foo.app/version";
+
+// What a run leaves: the saved result removed and the volume detached, the
+// result removed and the volume still attached, or the result kept.
+enum End { Cleaned, Attached, Kept };
+
+struct Road {
+  std::string name;
+  std::function<void()> setup;
+  std::vector<std::string> args;
+  int status;
+  End end;
+  std::vector<std::string> lines;  // in this order, other lines between
+  std::function<void(const Outcome&)> check = [](const Outcome&) {};
+  std::vector<std::string> wrapper = {};
+  std::string base = kBase;
+};
+
+void answer(const std::string& plist) {
+  sampleImage();
+  scenario("attach-answer", plist);
+}
+
+// A failure after the attach: the result file goes, the volume stays.
+Road afterAttach(const std::string& name, const std::string& plist, std::vector<std::string> lines) {
+  return {name, [=] { answer(plist); }, {"Sample.dmg", "Foo.app"}, 1, Attached, lines};
+}
+
+void expectOnly(const std::vector<std::string>& applications, const std::string& version = "") {
+  EXPECT_EQ(names("/Applications"), applications);
+  if (!version.empty()) EXPECT_EQ(readText("/Applications/Foo.app/version"), version);
+}
+
+bool loggedStart(const Outcome& run, const std::string& start, const std::string& end = "") {
+  return std::any_of(run.log.begin(), run.log.end(), [&](const std::string& line) { return line.starts_with(start) && line.ends_with(end); });
+}
+
+void installerDirectly(const Outcome& run) {
+  EXPECT_TRUE(run.callsOf("arch").empty());
+  ASSERT_EQ(run.callsOf("installer").size(), 1u);
+  EXPECT_EQ(run.callsOf("installer")[0].args, (std::vector<std::string>{"-pkg", "/Volumes/Sample/Bar.pkg", "-target", "/"}));
+}
+
+Road processor(const std::string& name, const std::string& output, const std::string& status, const std::string& line) {
+  return {name, [=] { sampleImage(), scenario("sysctl-output", output), scenario("sysctl-status", status); },
+          {"Sample.dmg", "Bar.pkg"}, 0, Cleaned, {line}, installerDirectly};
+}
+
+Road hiddenMark(const std::string& fault) {
+  std::string wrapper = "TARNWELL_FAULT_XATTR=" + fault + " LD_PRELOAD=" + TARNWELL_FAULT_LIBRARY +
+                        " ASAN_OPTIONS=verify_asan_link_order=0 exec \"$0\" \"$@\"";
+  return {"HiddenMarkCannotBe" + fault, [] { sampleImage(); }, {"Sample.dmg", "Foo.app", "Bar.pkg"}, 1, Attached,
+          {std::string(" checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! Could not ") +
+           (fault == "read" ? "read" : "change") + " the hidden mark of \"/Applications/Foo.app\": Input/output error"},
+          [=](const Outcome& run) {
+            EXPECT_EQ(run.logged("App is hidden, Hence Unhid app"), fault == "clear");
+            EXPECT_TRUE(run.callsOf("installer").empty());
+            EXPECT_EQ(names("/Volumes"), std::vector<std::string>{"Sample"});
+          },
+          {"/bin/sh", "-c", wrapper}};
+}
+
+Road unsupported(const std::string& name, const std::string& item) {
+  return {name, [] { sampleImage(), sh("mkdir -p /etc/Evil.app /Library/Tarnwell/Sample.dmg/Foo.APP && touch /etc/Evil.app/keep /Library/Tarnwell/Sample.dmg/readme.txt"); },
+          {"Sample.dmg", item}, 1, Cleaned, {"Not handled " + item},
+          [](const Outcome&) { expectOnly({}); EXPECT_TRUE(fs::exists("/etc/Evil.app/keep")); }};
+}
+
+Road linked(const std::string& name, const std::string& target) {
+  return {name.substr(0, name.find('.')) + "IsALink", [=] { fs::create_directory_symlink(target, sampleImage() / name); }, {"Sample.dmg", name}, 1, Cleaned,
+          {kCopyFailed + "Could not copy \"/Volumes/Sample/" + name + "\": it is a symbolic link, not a bundle"},
+          [](const Outcome&) { expectOnly({}); }};
+}
+
+const std::string kHostileImage = "x$(touch /tmp/owned)`touch /tmp/owned`;touch /tmp/owned 'q\"\\.dmg";
+const std::string kHostilePackage = "p$(touch /tmp/owned)\"`touch /tmp/owned`\\.pkg";
+const std::string kHostileVolume = "/Volumes/M \"$(touch /tmp/owned)\" `touch /tmp/owned` \\ $HOME";
+const std::string kHostileBase = "/Library/T $(touch /tmp/owned)`id`;'\"\\";
+
+const std::vector<Road> kRoads = {
+    {"NoArguments", [] {}, {}, 1, Attached, {"Base Path " + kBase, "Arguments are low"},
+     [](const Outcome& run) { EXPECT_EQ(run.log.size(), 2u); EXPECT_TRUE(run.calls.empty()); }},
+    {"OneArgument", [] {}, {"Sample.dmg"}, 1, Attached, {"Base Path " + kBase, "Arguments are low"},
+     [](const Outcome& run) { EXPECT_EQ(run.log.size(), 2u); EXPECT_TRUE(run.calls.empty()); }},
+    {"AttachFails", [] { sampleImage("Sample Disk.dmg"), scenario("attach-status", "1"); }, {"Sample Disk.dmg", "Foo.app"}, 26, Kept,
+     {kMount + kBase + "/Sample\\ Disk.dmg>" + kResult, "terminationStatus : 1 output : hdiutil: attach failed - not recognized\n",
+      "Error in mounting Sample Disk.dmg"},
+     [](const Outcome& run) {
+       EXPECT_EQ(run.log.back(), "Error in mounting Sample Disk.dmg");
+       EXPECT_TRUE(fs::exists(kResult));
+       EXPECT_EQ(run.callsOf("hdiutil").at(0).args.back(), kBase + "/Sample Disk.dmg");
+     }},
+    {"ImageMissing", [] {}, {"/Absent.dmg", "Foo.app"}, 26, Kept, {"Error in mounting /Absent.dmg"},
+     [](const Outcome& run) { EXPECT_EQ(run.callsOf("hdiutil").at(0).args.back(), kBase + "/Absent.dmg"); EXPECT_TRUE(fs::exists(kResult)); }},
+    {"ResultMissingAfterAttach", [] { sampleImage(), scenario("attach-script", "rm " + kResult); }, {"Sample.dmg", "Foo.app"}, 1, Attached, {"qxmount.plist is not available"}},
+    afterAttach("NotAPropertyList", "hdiutil: this is not a property list\n",
+                {kFailed + "Could not read \"" + kResult + "\" as a property list: the data is not an XML or binary property list"}),
+    afterAttach("RootIsAnArray", "<plist><array/></plist>", {"terminationStatus : 0 output : ", kNoRows}),
+    afterAttach("NoEntities", entitiesPlist({}), {kNoRows}),
+    afterAttach("NoMountPointKeys", entitiesPlist({"-", "-", "-"}), {"Array count in systemEntities 3", kNoKey}),
+    afterAttach("EmptyMountPoints", entitiesPlist({"", "-", ""}), {"mount-point : ", kUnusable, "mount-point : ", kUnusable}),
+    afterAttach("MountPointIsRoot", entitiesPlist({"/"}), {"mount-point : /", kUnusable}),
+    afterAttach("MountPointIsRelative", entitiesPlist({"Volumes/Sample", "/Volumes/../"}),
+                {"mount-point : Volumes/Sample", kUnusable, "mount-point : /Volumes/../", kUnusable}),
+    afterAttach("VolumeGone", entitiesPlist({"/Volumes/Gone"}),
+                {"mount-point : /Volumes/Gone", kFailed + "Could not list the contents of \"/Volumes/Gone\": No such file or directory"}),
+    {"UnusableThenUsableMountPoint",
+     [] { answer(entitiesPlist({"", "/Volumes/Real", "/Volumes/Second"})), sh("cp -a /Library/Tarnwell/Sample.dmg /Volumes/Real"); },
+     {"Sample.dmg", "Bar.pkg"}, 0, Cleaned, {"Array count in systemEntities 3", "mount-point : ", kUnusable, "mount-point : /Volumes/Real"},
+     [](const Outcome& run) {
+       EXPECT_FALSE(run.logged("mount-point : /Volumes/Second"));
+       EXPECT_EQ(run.callsOf("hdiutil").back().args.back(), "/Volumes/Real");
+     }},
+    {"EmptyVolumeAndAMissingItem", [] { fs::create_directories(kBase + "/Empty.dmg"); }, {"Empty.dmg", "Nothing.pkg"}, 1, Cleaned,
+     {"Files list in the volume : []\n files count 0", "intallfile : Nothing.pkg not found"}},
+    {"SecondOfThreeItemsFails", [] { fs::create_directories(sampleImage() / "Third.app"), scenario("installer-status", "1"); },
+     {"Sample.dmg", "Foo.app", "Bar.pkg", "Third.app"}, 1, Cleaned,
+     {"App Copied successfully", "launchProcess(atPath:withArgs:_:timeout:) : ExecutionStatus : 1",
+      "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg -> failed "},
+     [](const Outcome&) { expectOnly({"Foo.app"}); }},
+    unsupported("CaseOfTheEnding", "Foo.APP"),
+    unsupported("NeitherAppNorPkg", "readme.txt"),
+    unsupported("ClimbsOut", "../../../etc/Evil.app"),
+    unsupported("ClimbsOutInside", "Foo.app/../../Sample.dmg/Foo.app"),
+    {"DetachFails", [] { sampleImage(), scenario("detach-status", "16"); }, {"Sample.dmg", "Bar.pkg"}, 0, Cleaned,
+     {"Error in unmount /Volumes/Sample"}, [](const Outcome& run) { EXPECT_EQ(run.log.back(), "Error in unmount /Volumes/Sample"); }},
+    {"ResultGoneBeforeCleanUp", [] { sampleImage(), scenario("installer-script", "rm " + kResult); }, {"Sample.dmg", "Bar.pkg"}, 0, Cleaned, {"Error in deleting the plist", "Given Command /bin/bash hdiutil detach -force \"/Volumes/Sample\""}},
+    {"ShellCharactersRunNothing",
+     [] {
+       writeText(kHostileBase + "/" + kHostileImage + "/" + kHostilePackage, "xar!");
+       scenario("mount-point", kHostileVolume), scenario("sysctl-output", "Apple M1\n");
+     },
+     {kHostileImage, kHostilePackage}, 0, Cleaned, {}, [](const Outcome& run) {
+       EXPECT_FALSE(fs::exists("/tmp/owned"));
+       EXPECT_EQ(run.callsOf("hdiutil").at(0).args.back(), kHostileBase + "/" + kHostileImage);
+       EXPECT_EQ(run.callsOf("hdiutil").at(1).args, (std::vector<std::string>{"detach", "-force", kHostileVolume}));
+       EXPECT_EQ(run.callsOf("installer").at(0).args, (std::vector<std::string>{"-pkg", kHostileVolume + "/" + kHostilePackage, "-target", "/"}));
+       EXPECT_FALSE(fs::exists(kHostileBase + "/qxmount.plist"));
+     }, {}, kHostileBase},
+    {"QuotesAndBackslashesInTheLog", [] { fs::create_directories(kBase + "/My Disk.dmg/It's \"Q\" \\ App.app"); },
+     {"My Disk.dmg", "It's \"Q\" \\ App.app", ""}, 1, Cleaned,
+     {"Given Args dmgName:My Disk.dmg,\nargArray :[\"It\\'s \\\"Q\\\" \\\\ App.app\", \"\"]", kMount + kBase + "/My\\ Disk.dmg>" + kResult,
+      "App Copied successfully", "Not handled "},
+     [](const Outcome&) { expectOnly({"It's \"Q\" \\ App.app"}); }},
+    {"AppleProcessorGoesThroughArch", [] { sampleImage(), scenario("sysctl-output", "Apple M2 Max\n"); }, {"Sample.dmg", "Bar.pkg"}, 0, Cleaned,
+     {"launchProcess(atPath:withArgs:_:timeout:):Given launchPath:/bin/sh, withArgs:[\"-c\", \"arch -arch arm64 installer -pkg "
+      "\\\"/Volumes/Sample/Bar.pkg\\\" -target /\"], inDirectory:/, timeoutIn:3600seconds"},
+     [](const Outcome& run) {
+       EXPECT_EQ(run.callsOf("arch").at(0).args,
+                 (std::vector<std::string>{"-arch", "arm64", "installer", "-pkg", "/Volumes/Sample/Bar.pkg", "-target", "/"}));
+       EXPECT_EQ(run.callsOf("installer").at(0).directory, "/");
+     }},
+    processor("LowerCaseApple", "apple m1\n", "0", "isSiliconMachine returnCode 0 Output \"apple m1\n\""),
+    processor("SysctlFailsSayingApple", "sysctl: Apple key missing\n", "1",
+              "isSiliconMachine returnCode 1 Output \"sysctl: Apple key missing\n\""),
+    processor("SysctlOutputNotUtf8", "Intel\xff\xed\xa0\x80\n", "0", "isSiliconMachine returnCode 0 Output \"Intel\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\n\""),
+    {"SysctlMissing", [] { sampleImage(), fs::remove("/usr/sbin/sysctl"); }, {"Sample.dmg", "Bar.pkg"}, 0, Cleaned, {},
+     [](const Outcome& run) { installerDirectly(run); EXPECT_TRUE(loggedStart(run, "isSiliconMachine returnCode 127 Output \"")); }},
+    hiddenMark("read"),
+    hiddenMark("clear"),
+    {"InstallerKilled", [] { sampleImage(), scenario("installer-script", "kill -KILL $$"); }, {"Sample.dmg", "Bar.pkg"}, 1, Cleaned,
+     {"launchProcess(atPath:withArgs:_:timeout:) : ExecutionStatus : 9",
+      "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg -> failed "}},
+    {"DaemonHoldsTheAttachPipe", [] { sampleImage(), scenario("attach-script", "(sleep 30 &)"); }, {"Sample.dmg", "Bar.pkg"}, 0, Cleaned, {}},
+    {"ApplicationsMissing", [] { sampleImage(), fs::remove("/Applications"); }, {"Sample.dmg", "Foo.app"}, 1, Cleaned,
+     {kCopyFailed + "Could not open \"/Applications\": No such file or directory"}},
+    {"ApplicationsReadOnly", [] { sampleImage(), sh("mount -t tmpfs tmpfs /Applications && " + kOldApp + " && mount -o remount,ro /Applications"); },
+     {"Sample.dmg", "Foo.app"}, 1, Cleaned, {"App already exist , hence replacing"},
+     [](const Outcome& run) { EXPECT_TRUE(loggedStart(run, kCopyFailed + "Could not create", "Read-only file system")); expectOnly({"Foo.app"}, "old\n"); }},
+    {"DiskFullKeepsTheOldBundle",
+     [] { sh("head -c 3000000 /dev/urandom > " + (sampleImage() / "Foo.app/big").string() + " && mount -t tmpfs -o size=1m tmpfs /Applications && " + kOldApp); },
+     {"Sample.dmg", "Foo.app", "Bar.pkg"}, 1, Cleaned, {"App already exist , hence replacing"},
+     [](const Outcome& run) { EXPECT_TRUE(loggedStart(run, kCopyFailed, "No space left on device")); expectOnly({"Foo.app"}, "old\n"); }},
+    {"FileTooLargeKeepsTheOldBundle",
+     [] {
+       answer(entitiesPlist({"/Volumes/Big"}));
+       sh("cp -a /Library/Tarnwell/Sample.dmg /Volumes/Big && head -c 3000000 /dev/zero > /Volumes/Big/Foo.app/big && " + kOldApp);
+     },
+     {"Sample.dmg", "Foo.app"}, 1, Cleaned, {"App already exist , hence replacing"},
+     [](const Outcome& run) { EXPECT_TRUE(loggedStart(run, kCopyFailed, "File too large")); expectOnly({"Foo.app"}, "old\n"); },
+     {"/bin/sh", "-c", "ulimit -f 1024; exec \"$0\" \"$@\""}},
+    {"LineBreakInAFileNameForgesNothing", [] { sh("mkfifo '" + (sampleImage() / "Foo.app/x\nApp Copied successfully").string() + "'"); },
+     {"Sample.dmg", "Foo.app"}, 1, Cleaned, {},
+     [](const Outcome& run) {
+       EXPECT_FALSE(run.logged("App Copied successfully"));
+       EXPECT_TRUE(loggedStart(run, kCopyFailed + "Could not copy \"/Volumes/Sample/Foo.app/x\\nApp Copied successfully\""));
+       expectOnly({});
+     }},
+    linked("Link.app", "Foo.app"),
+    linked("Root.app", "/"),
+    {"ReplacesALinkLeavingItsTarget", [] { sampleImage(), sh("mkdir /Elsewhere && echo kept > /Elsewhere/version && ln -s /Elsewhere /Applications/Foo.app"); },
+     {"Sample.dmg", "Foo.app"}, 0, Cleaned, {"App already exist , hence replacing", "App Copied successfully"},
+     [](const Outcome&) { EXPECT_TRUE(fs::exists("/Applications/Foo.app/Contents/MacOS/Foo")); expectOnly({"Foo.app"}); EXPECT_EQ(readText("/Elsewhere/version"), "kept\n"); }},
+    {"OnlyItsOwnLeftoversGo",
+     [] {
+       sampleImage();
+       sh("cd /Applications && mkdir -m 700 .tarnwell-staging.Foo.app.AAAAAAAA .tarnwell-staging.Foo.app.BBBBBBBB"
+          " .tarnwell-staging.Other.app.DDDDDDDD && mkdir -m 755 .tarnwell-staging.Foo.app.CCCCCCCC"
+          " && touch .tarnwell-staging.Foo.app.AAAAAAAA/x && chown 501 .tarnwell-staging.Foo.app.BBBBBBBB");
+     },
+     {"Sample.dmg", "Foo.app"}, 0, Cleaned, {"Removed /Applications/.tarnwell-staging.Foo.app.AAAAAAAA, left by an interrupted run"},
+     [](const Outcome&) {
+       expectOnly({".tarnwell-staging.Foo.app.BBBBBBBB", ".tarnwell-staging.Foo.app.CCCCCCCC", ".tarnwell-staging.Other.app.DDDDDDDD", "Foo.app"});
+     }},
+    {"ResultFileIsADirectory", [] { sampleImage(), scenario("attach-script", "rm " + kResult + "; mkdir " + kResult); },
+     {"Sample.dmg", "Foo.app"}, 1, Kept, {kFailed + "Could not read \"" + kResult + "\": Is a directory", "Error in deleting the plist"},
+     [](const Outcome&) { EXPECT_TRUE(fs::is_directory(kResult)); }},
+    {"StartedThroughALink", [] { sampleImage(); }, {"Sample.dmg", "Bar.pkg"}, 0, Cleaned, {"Base Path " + kBase},
+     [](const Outcome& run) { EXPECT_EQ(run.log.front(), "Base Path " + kBase); },
+     {"/bin/sh", "-c", "ln -s \"$0\" /usr/local/bin/tw && exec /usr/local/bin/tw \"$@\""}},
+    {"NamesOfFourThousandCharacters", [] { sampleImage(); }, {"Sample.dmg", "Foo.app", std::string(3996, 'a') + ".app"}, 1, Cleaned,
+     {"App Copied successfully", "intallfile : " + std::string(3996, 'a') + ".app not found"}},
+    {"StandardDescriptorsClosed", [] { sampleImage(); }, {"Sample.dmg", "Foo.app", "Bar.pkg"}, 0, Cleaned, {},
+     [](const Outcome& run) {
+       EXPECT_TRUE(run.log.empty());
+       EXPECT_EQ(readText(kBase + "/tarnwell.lock"), "");
+       EXPECT_EQ(readText("/Applications/Foo.app/Contents/MacOS/Foo"), "#!/bin/sh\necho foo\n");
+     },
+     {"/bin/sh", "-c", "exec \"$0\" \"$@\" <&- >&- 2>&-"}},
+#if !defined(TARNWELL_SANITIZED)  // valgrind cannot run a sanitized binary
+    {"MemcheckFindsNothing", [] { sampleImage(); }, {"Sample.dmg", "Foo.app", "Bar.pkg"}, 0, Cleaned, {"App Copied successfully"},
+     [](const Outcome&) { EXPECT_NE(readText("/standin/valgrind").find("ERROR SUMMARY: 0 errors"), std::string::npos); },
+     {"valgrind", "--error-exitcode=99", "--leak-check=full", "--errors-for-leak-kinds=definite,indirect", "--log-file=/standin/valgrind"}},
+#endif
+};
+
+class Roads : public testing::TestWithParam<Road> {};
+
+TEST_P(Roads, EndAsTheyShould) {
+  REQUIRE_SANDBOX();
+  const Road& road = GetParam();
+  road.setup();
+  Outcome run = runTool(road.args, road.wrapper, road.base);
+  EXPECT_EQ(run.status, road.status);
+  auto at = run.log.begin();
+  for (const std::string& line : road.lines) {
+    at = std::find(at, run.log.end(), line);
+    EXPECT_NE(at, run.log.end()) << "not logged in this order: " << line;
+    if (at != run.log.end()) ++at;
+  }
+  EXPECT_EQ(run.detached(), road.end == Cleaned);
+  EXPECT_EQ(fs::exists(road.base + "/qxmount.plist"), road.end == Kept);
+  road.check(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tool, Roads, testing::ValuesIn(kRoads), [](const auto& info) { return info.param.name; });
+
+}  // namespace

@@ -1,0 +1,205 @@
+// Whole runs that need more than one row: the golden run with its full
+// log, and the tool stopped, raced and run twice at once.
+
+#include "harness.h"
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <glob.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+using namespace tarnwell::test;
+
+namespace {
+
+struct stat statOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+  return info;
+}
+
+bool exists(const std::string& pattern) {
+  glob_t found;
+  bool any = glob(pattern.c_str(), 0, nullptr, &found) == 0;
+  globfree(&found);
+  return any;
+}
+
+void waitFor(const std::function<bool()>& ready) {
+  for (int i = 0; i < 20000 && !ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// Foo.app with `files` files saying `version`, in the image and (old) installed.
+void versionedBundles(int files) {
+  sh("for i in $(seq " + std::to_string(files) + "); do echo new > " + (sampleImage() / "Foo.app/Contents/f").string() +
+     "$i; done; mkdir -p /old/Contents && for i in $(seq " + std::to_string(files) +
+     "); do echo old > /old/Contents/f$i; done; cp -a /old /Applications/Foo.app");
+}
+
+// "old" or "new" when every file of the installed bundle says so, else "partial".
+std::string installedVersion(int files) {
+  std::string seen;
+  for (int i = 1; i <= files; ++i) {
+    std::string version = readText("/Applications/Foo.app/Contents/f" + std::to_string(i));
+    if (i > 1 && version != seen) return "partial";
+    seen = version;
+  }
+  return seen == "new\n" ? "new" : seen == "old\n" ? "old" : "partial";
+}
+
+const std::vector<std::string> kSlowCopy = {"/bin/sh", "-c", std::string("TARNWELL_FAULT_SLOW=1 LD_PRELOAD=") + TARNWELL_FAULT_LIBRARY +
+                                                              " ASAN_OPTIONS=verify_asan_link_order=0 exec \"$0\" \"$@\""};
+
+}  // namespace
+
+TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
+  REQUIRE_SANDBOX();
+  sampleImage();
+  Outcome run = runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
+  EXPECT_EQ(run.status, 0);
+  std::vector<std::string> expected = {
+      "Base Path " + kBase,
+      "Given Args dmgName:Sample.dmg,\nargArray :[\"Foo.app\", \"Bar.pkg\"]",
+      "Mount cmd ->echo YES | hdiutil attach -nobrowse -plist " + kBase + "/Sample.dmg>" + kResult,
+      "Given Command /bin/bash echo YES | hdiutil attach -nobrowse -plist " + kBase + "/Sample.dmg>" + kResult,
+      "terminationStatus : 0 output : ",
+      "Array count in systemEntities 2",
+      "mount-point : /Volumes/Sample",
+      "Files list in the volume : [\"Bar.pkg\", \"Foo.app\"]\n files count 2",
+      "installAppsAndPkg(_:_:_:):Copying from appPath : /Volumes/Sample/Foo.app destinationPath :/Applications/Foo.app",
+      "App Copied successfully",
+      "App is hidden, Hence Unhid app",
+      "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg",
+      "isSiliconMachine returnCode 0 Output \"Intel(R) Core(TM) i7-9750H CPU @ 2.60GHz\n\"",
+      "launchProcess(atPath:withArgs:_:timeout:):Given launchPath:/usr/sbin/installer, withArgs:[\"-pkg\", "
+      "\"/Volumes/Sample/Bar.pkg\", \"-target\", \"/\"], inDirectory:/, timeoutIn:3600seconds",
+      "launchProcess(atPath:withArgs:_:timeout:) : ExecutionStatus : 0",
+      "Given Command /bin/bash hdiutil detach -force \"/Volumes/Sample\"",
+      "terminationStatus : 0 output : \"/Volumes/Sample\" ejected.\n",
+  };
+  std::vector<std::string> log = run.log;  // the listing's order is the file system's
+  if (log.size() > 7 && log[7] == "Files list in the volume : [\"Foo.app\", \"Bar.pkg\"]\n files count 2") log[7] = expected[7];
+  EXPECT_EQ(log, expected);
+  ASSERT_EQ(run.calls.size(), 4u);
+  EXPECT_EQ(run.calls[0].args, (std::vector<std::string>{"attach", "-nobrowse", "-plist", kBase + "/Sample.dmg"}));
+  EXPECT_EQ(run.calls[2].args, (std::vector<std::string>{"-pkg", "/Volumes/Sample/Bar.pkg", "-target", "/"}));
+  EXPECT_EQ(run.calls[2].directory, "/");
+  EXPECT_EQ(run.calls[3].args, (std::vector<std::string>{"detach", "-force", "/Volumes/Sample"}));
+  EXPECT_EQ(readText("/standin/installed"), "Bar.pkg\n");
+  EXPECT_FALSE(fs::exists(kResult));
+  EXPECT_EQ(names("/Volumes"), std::vector<std::string>{});
+
+  const std::string app = "/Applications/Foo.app/Contents/";
+  EXPECT_EQ(readText(app + "MacOS/Foo"), "#!/bin/sh\necho foo\n");
+  EXPECT_EQ(statOf(app + "MacOS/Foo").st_mode & 07777, 0755u);
+  EXPECT_EQ(fs::read_symlink(app + "Versions/Current"), "A");
+  EXPECT_EQ(statOf(app + "Versions/A/data").st_ino, statOf(app + "Versions/A/linked").st_ino) << "hard links stay linked";
+  EXPECT_EQ(statOf(app + "Versions/A/sparse").st_size, (1 << 30) + 5);
+  EXPECT_LT(statOf(app + "Versions/A/sparse").st_blocks, 1024) << "holes stay holes";
+  EXPECT_LT(getxattr("/Applications/Foo.app", "user.hidden", nullptr, 0), 0) << "still hidden";
+  EXPECT_EQ(names("/Applications"), std::vector<std::string>{"Foo.app"});
+}
+
+struct Stop {
+  int signal;
+  bool duringCopy;  // else during the installer
+};
+
+class Stopped : public testing::TestWithParam<Stop> {};
+
+// The run stops at a safe point, cleans up, and ends by the same signal.
+TEST_P(Stopped, CleansUpAndEndsByTheSameSignal) {
+  REQUIRE_SANDBOX();
+  const Stop stop = GetParam();
+  versionedBundles(40);
+  scenario("installer-script", "sleep 30 & wait");
+  pid_t tool = startTool({"Sample.dmg", stop.duringCopy ? "Foo.app" : "Bar.pkg"}, kSlowCopy);
+  waitFor([&] { return stop.duringCopy ? exists("/Applications/.tarnwell-staging.*/Foo.app/Contents/f*")
+                                       : readText("/standin/calls").find("installer") != std::string::npos; });
+  kill(tool, stop.signal);
+  Outcome run = finishTool(tool);
+  EXPECT_EQ(run.signal, stop.signal);
+  EXPECT_EQ(run.log.back(), "Stopped by signal " + std::to_string(stop.signal) + " (" + strsignal(stop.signal) + ")");
+  EXPECT_FALSE(fs::exists(kResult));
+  EXPECT_TRUE(run.detached());
+  EXPECT_EQ(names("/Applications"), std::vector<std::string>{"Foo.app"});
+  EXPECT_EQ(installedVersion(40), "old");
+  EXPECT_EQ(readText("/standin/installer-signals"), stop.duringCopy ? "" : "terminated\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, Stopped,
+                         testing::Values(Stop{SIGTERM, true}, Stop{SIGINT, true}, Stop{SIGHUP, true}, Stop{SIGTERM, false},
+                                         Stop{SIGINT, false}, Stop{SIGHUP, false}),
+                         [](const auto& info) {
+                           return std::string(sigabbrev_np(info.param.signal)) + (info.param.duringCopy ? "DuringCopy" : "DuringInstaller");
+                         });
+
+// Killed at any instant, the bundle is the complete old or the complete new
+// one, and the next run leaves nothing else behind.
+TEST(Runs, KilledAtAnyInstantKeepsACompleteBundle) {
+  REQUIRE_SANDBOX();
+  constexpr int kFiles = 1500, kTrials = 24;
+  versionedBundles(kFiles);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(runTool({"Sample.dmg", "Foo.app"}).status, 0);
+  auto whole = std::chrono::steady_clock::now() - start;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    sh("rm -rf /Applications/Foo.app && cp -a /old /Applications/Foo.app");
+    pid_t tool = startTool({"Sample.dmg", "Foo.app"});
+    std::this_thread::sleep_for(whole * trial / kTrials);
+    kill(tool, SIGKILL);
+    finishTool(tool);
+    EXPECT_NE(installedVersion(kFiles), "partial") << "trial " << trial;
+  }
+  EXPECT_EQ(runTool({"Sample.dmg", "Foo.app"}).status, 0);
+  EXPECT_EQ(installedVersion(kFiles), "new");
+  EXPECT_EQ(names("/Applications"), std::vector<std::string>{"Foo.app"});
+}
+
+// A process with group write on /Applications swaps the half-built bundle
+// for links and moves another bundle into the destination's place while
+// the copy runs: nothing outside the bundle is written, re-owned or lost.
+TEST(Runs, ARacerInApplicationsChangesNothingOutside) {
+  REQUIRE_SANDBOX();
+  versionedBundles(40);
+  sh("chown -R 1234:1234 /Library/Tarnwell/Sample.dmg && mkdir -p /victim /Applications/Other.app && echo v > /victim/file"
+     " && echo other > /Applications/Other.app/file && chgrp 20 /Applications && chmod 775 /Applications");
+  writeText("/standin/racer", R"(until [ -e /standin/stop ]; do
+  for s in /Applications/.tarnwell-staging.Foo.app.????????; do
+    if [ -d "$s" ] && [ ! -L "$s" ]; then
+      mv /Applications/Foo.app /Applications/Foo.moved && mv /Applications/Other.app /Applications/Foo.app
+      mv "$s" "$s.moved" && ln -s /victim "$s"
+    fi
+  done
+done)");
+  sh("setpriv --reuid=501 --regid=20 --clear-groups bash /standin/racer 2>/dev/null &");
+  Outcome run = runTool({"Sample.dmg", "Foo.app"}, kSlowCopy);
+  sh("touch /standin/stop && sleep 0.5");
+  EXPECT_TRUE(run.status == 0 || run.status == 1);
+  EXPECT_EQ(names("/victim"), std::vector<std::string>{"file"});
+  EXPECT_EQ(statOf("/victim").st_uid, 0u);
+  EXPECT_EQ(readText("/victim/file"), "v\n");
+  std::string kept = readText("/Applications/Foo.app/file") + readText("/Applications/Other.app/file");
+  for (const auto& name : names("/Applications")) kept += readText("/Applications/" + name + "/file");
+  EXPECT_NE(kept.find("other"), std::string::npos) << "the other bundle is gone";
+}
+
+TEST(Runs, OverlappingRunsTakeTurns) {
+  REQUIRE_SANDBOX();
+  versionedBundles(10);
+  scenario("installer-script", "sleep 2");
+  pid_t first = startTool({"Sample.dmg", "Foo.app", "Bar.pkg"}, {}, kBase, "first");
+  waitFor([] { return readText("/standin/calls").find("installer") != std::string::npos; });
+  pid_t second = startTool({"Sample.dmg", "Foo.app", "Bar.pkg"}, {}, kBase, "second");
+  Outcome one = finishTool(first, "first"), two = finishTool(second, "second");
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(two.status, 0);
+  EXPECT_TRUE(two.logged("Another run holds " + kBase + "/tarnwell.lock; waiting for it to finish"));
+  EXPECT_EQ(readText("/standin/installed"), "Bar.pkg\nBar.pkg\n");
+  EXPECT_EQ(names("/Volumes"), std::vector<std::string>{});
+  EXPECT_EQ(names("/Applications"), std::vector<std::string>{"Foo.app"});
+  EXPECT_EQ(installedVersion(10), "new");
+}

@@ -1,0 +1,207 @@
+// What a whole run cannot reach or cannot see: rendering details, the
+// property-list bounds, status texts, runners fed more than the system
+// commands ever write, and time limits that would take an hour.
+
+#include "harness.h"
+#include "main/attach_result.h"
+#include "main/base_path.h"
+#include "platform/log.h"
+#include "platform/plist.h"
+#include "platform/plist_limits.h"
+#include "process/launch.h"
+#include "process/runners.h"
+
+#include <chrono>
+#include <numeric>
+#include <thread>
+
+using namespace tarnwell;
+using Outcome = AttachResult::Outcome;
+
+namespace {
+
+std::string nestedXml(size_t depth, const std::string& between = "") {
+  std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+  for (size_t i = 0; i < depth; ++i) xml += "<array>" + between;
+  for (size_t i = 0; i < depth; ++i) xml += "</array>";
+  return xml + "</plist>";
+}
+
+// A binary list of arrays only: object i refers to the objects in refs[i].
+std::string binaryArrays(const std::vector<std::vector<uint8_t>>& refs) {
+  std::string out = "bplist00";
+  std::vector<size_t> offsets;
+  for (const auto& list : refs) {
+    offsets.push_back(out.size());
+    out += static_cast<char>(0xA0 | list.size());
+    for (uint8_t ref : list) out += static_cast<char>(ref);
+  }
+  size_t table = out.size();
+  for (size_t offset : offsets) out += static_cast<char>(offset);
+  std::string trailer(32, '\0');
+  trailer[6] = trailer[7] = 1;  // offset and reference sizes
+  trailer[15] = static_cast<char>(refs.size());
+  trailer[31] = static_cast<char>(table);
+  return out + trailer;
+}
+
+// Objects 0..n-1, each referring `fanOut` times to the next.
+std::string binaryChain(uint8_t n, size_t fanOut) {
+  std::vector<std::vector<uint8_t>> refs(n);
+  for (uint8_t i = 0; i + 1 < n; ++i) refs[i].assign(fanOut, static_cast<uint8_t>(i + 1));
+  return binaryArrays(refs);
+}
+
+struct Launched {
+  int32_t status;
+  std::vector<std::string> log;
+  std::chrono::steady_clock::duration elapsed;
+};
+
+Launched launch(const std::string& script, int64_t timeout, const std::string& directory = "/") {
+  testing::internal::CaptureStderr();
+  auto start = std::chrono::steady_clock::now();
+  int32_t status = launchProcess("/bin/sh", {"-c", script}, directory, timeout);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  return {status, test::logEntries(testing::internal::GetCapturedStderr()), elapsed};
+}
+
+const std::string kLaunch = "launchProcess(atPath:withArgs:_:timeout:)";
+
+}  // namespace
+
+TEST(Rendering, ListsAndControlCharacters) {
+  EXPECT_EQ(renderList({}), "[]");
+  EXPECT_EQ(renderList({"", "a b"}), "[\"\", \"a b\"]");
+  EXPECT_EQ(renderList({"say \"hi\" it's C:\\dir"}), R"(["say \"hi\" it\'s C:\\dir"])");
+  EXPECT_EQ(renderList({std::string("a\nb\rc\td\0e\x1b", 10)}), R"(["a\nb\rc\td\0e\x1b"])");
+  EXPECT_EQ(renderList({"Ünïcode ✓"}), "[\"Ünïcode ✓\"]");
+  EXPECT_EQ(escapeControls("a \"b\"\n\x7f"), "a \"b\"\\n\\x7f");
+}
+
+TEST(PlistLimits, NestingSizeAndValuesAreBoundedAtTheirLimits) {
+  EXPECT_EQ(plistOutsideLimits(nestedXml(kMaxPlistDepth, "<array/><dict/>")), std::nullopt);
+  EXPECT_NE(plistOutsideLimits(nestedXml(kMaxPlistDepth + 1)), std::nullopt);
+  // Closing tags inside comments or CDATA do not lower the count.
+  EXPECT_NE(plistOutsideLimits(nestedXml(kMaxPlistDepth + 1, "<!-- </array></array> --><string><![CDATA[</array>]]></string>")),
+            std::nullopt);
+  EXPECT_EQ(plistOutsideLimits(binaryChain(kMaxPlistDepth, 1)), std::nullopt);
+  EXPECT_NE(plistOutsideLimits(binaryChain(kMaxPlistDepth + 1, 1)), std::nullopt);
+  EXPECT_NE(plistOutsideLimits(binaryChain(20, 2)), std::nullopt) << "a million values from a few bytes";
+  EXPECT_NE(plistOutsideLimits(binaryArrays({{1}, {0}})), std::nullopt) << "a cycle";
+  EXPECT_NE(plistOutsideLimits(binaryArrays({{5}})), std::nullopt) << "a reference past the objects";
+  EXPECT_NE(plistOutsideLimits("bplist00short"), std::nullopt);
+  EXPECT_NE(plistOutsideLimits("<plist>" + std::string(kMaxPlistBytes, ' ') + "</plist>"), std::nullopt);
+  EXPECT_EQ(plistOutsideLimits("<plist>" + std::string(kMaxPlistBytes - 20, ' ') + "</plist>"), std::nullopt);
+}
+
+// Only XML in UTF-8 and binary lists reach a parser: the old text format,
+// JSON and other encodings escape the tag counts. The copy made of a parsed
+// list is bounded too, every reference counted.
+TEST(PlistLimits, OnlyBoundedXmlOrBinaryIsParsed) {
+  std::vector<std::string> flat(kMaxPlistValues, "<array/>");
+  const std::pair<std::string, bool> rows[] = {
+      {test::entitiesPlist({"/Volumes/X"}), true},
+      {"{\"system-entities\": [{\"mount-point\": \"/Volumes/X\"}]}", false},
+      {"{ \"system-entities\" = ( { \"mount-point\" = \"/Volumes/X\"; } ); }", false},
+      {"<0fbd77>", false},
+      {"<?xml version=\"1.0\" encoding=\"UTF-16\"?><plist><dict/></plist>", false},
+      {"<?xml version=\"1.0\"?><plist><array>" + std::accumulate(flat.begin(), flat.end(), std::string()) + "</array></plist>", false},
+      {binaryChain(20, 2), false},
+  };
+  for (const auto& [bytes, parsed] : rows) {
+    EXPECT_EQ(parsePropertyList(bytes, {"system-entities", "mount-point"}).ok, parsed) << bytes.substr(0, 80);
+  }
+}
+
+TEST(AttachResult, Shapes) {
+  auto wrap = [](const std::string& body) { return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + body + "</plist>"; };
+  const std::string entity = "<dict><key>system-entities</key><array><dict><key>mount-point</key>";
+  const std::tuple<std::string, Outcome, std::string> rows[] = {
+      {test::entitiesPlist({"-", "", "/Volumes/One", "/Volumes/Two"}), Outcome::Found, "/Volumes/One"},
+      {"hdiutil: warning: old image\n" + test::entitiesPlist({"/Volumes/Warned"}) + "note\n", Outcome::Found, "/Volumes/Warned"},
+      {wrap(entity + "<integer>3</integer></dict></array></dict>"), Outcome::NoMountPoint, ""},
+      {test::readText(TARNWELL_FUZZ_CORPUS "/nul_in_string.xml"), Outcome::NoMountPoint, ""},
+      {wrap("<array><string>x</string></array>"), Outcome::NoRows, ""},
+      {wrap("<dict><key>system-entities</key><dict/></dict>"), Outcome::NoRows, ""},
+      {wrap("<dict><key>system-entities</key><array><dict/><string>x</string></array></dict>"), Outcome::NoRows, ""},
+      {"", Outcome::NotAPropertyList, ""},
+      {"<plist><dict><key>unclosed", Outcome::NotAPropertyList, ""},
+  };
+  for (const auto& [bytes, outcome, mountPoint] : rows) {
+    AttachResult result = readAttachResult(bytes);
+    EXPECT_EQ(result.outcome, outcome) << bytes;
+    EXPECT_EQ(result.mountPoint, mountPoint) << bytes;
+  }
+}
+
+// Every input that once broke the reader, and the seeds, read without harm.
+TEST(AttachResult, FuzzCorpusRegression) {
+  size_t read = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(TARNWELL_FUZZ_CORPUS)) {
+    AttachResult result = readAttachResult(test::readText(entry.path()));
+    if (result.outcome == Outcome::Found) EXPECT_FALSE(result.mountPoint.empty());
+    ++read;
+  }
+  EXPECT_GT(read, 10u);
+}
+
+TEST(StatusText, OnlyASignedDecimalInRangeCounts) {
+  EXPECT_EQ(parseStatusText("+0"), 0);
+  EXPECT_EQ(parseStatusText("-15"), -15);
+  EXPECT_EQ(parseStatusText("9223372036854775807"), INT64_MAX);
+  for (const char* bad : {"", "+", " 0", "0\n", "+-1", "0x0", "9223372036854775808"}) EXPECT_EQ(parseStatusText(bad), std::nullopt) << bad;
+}
+
+TEST(BasePath, TwoLevelsAboveTheExecutablesDirectory) {
+  EXPECT_EQ(basePathForExecutable("/A/B/C/tarnwell"), "/A");
+  EXPECT_EQ(basePathForExecutable("/B/C/tarnwell"), "/");
+  EXPECT_EQ(appendPathComponent("/", "qxmount.plist"), "/qxmount.plist");
+  EXPECT_EQ(appendPathComponent("/A", "/etc/x.dmg"), "/A/etc/x.dmg");
+}
+
+TEST(Runners, CaptureAllOfAFloodAndAProgramThatCannotStart) {
+  auto [status, output] = shell({"/bin/sh", "-c", "head -c 10000000 /dev/zero | tr '\\0' o; head -c 10000000 /dev/zero >&2; exit 5"});
+  EXPECT_EQ(status, 5);
+  EXPECT_EQ(output.size(), 20000000u);
+  EXPECT_EQ(std::count(output.begin(), output.end(), 'o'), 10000000);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(GetOutput("/nonexistent/bash", "true"), "127");
+  EXPECT_EQ(test::logEntries(testing::internal::GetCapturedStderr()),
+            (std::vector<std::string>{"Given Command /nonexistent/bash true", "Could not start \"/nonexistent/bash\": No such file or directory"}));
+}
+
+TEST(TimedLaunch, ALimitOfOneTurnOrLessGivesUpAfterOneTurn) {
+  for (int64_t limit : {1, 0, -5}) {
+    Launched run = launch("sleep 3", limit);
+    EXPECT_EQ(run.status, 1) << limit;
+    EXPECT_EQ(run.log.back(), kLaunch + ":Execution time out");
+    EXPECT_LT(run.elapsed, std::chrono::milliseconds(2500)) << "one turn, not the child's three seconds";
+  }
+}
+
+TEST(TimedLaunch, GivenUpChildIsToldToEndAndCannotHoldTheCaller) {
+  Launched run = launch("trap 'touch /tmp/tarnwell-told; exit 0' TERM; sleep 4 & wait", 2);
+  EXPECT_EQ(run.status, 1);
+  Launched stubborn = launch("trap '' TERM; sleep 8", 1);
+  EXPECT_EQ(stubborn.status, 1);
+  EXPECT_LT(stubborn.elapsed, std::chrono::seconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(std::filesystem::remove("/tmp/tarnwell-told")) << "the child was not told to end";
+}
+
+TEST(TimedLaunch, QuickChildrenDoNotWaitForTheirTurnsToEnd) {
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) {
+    Launched run = launch("exit 4", 3600, "");
+    EXPECT_EQ(run.log.front(), kLaunch + ":Given launchPath:/bin/sh, withArgs:[\"-c\", \"exit 4\"], inDirectory:, timeoutIn:3600seconds");
+    EXPECT_EQ(run.log.back(), kLaunch + " : ExecutionStatus : 4");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "ten launches took ten turns";
+  Launched flood = launch("head -c 200000000 /dev/zero; exit 7", 120);
+  EXPECT_EQ(flood.status, 7) << "output nobody reads must not block the child";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(launchProcess("/nonexistent/installer", {}, "/", 10), 127);
+  EXPECT_EQ(test::logEntries(testing::internal::GetCapturedStderr()).back(),
+            kLaunch + ":Could not start \"/nonexistent/installer\" in \"/\": No such file or directory");
+}
