@@ -80,14 +80,19 @@ Outcome finishTool(pid_t tool, const std::string& tag) {
   run.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
   EXPECT_EQ(readText("/standin/" + tag + ".out"), "");
   run.log = logEntries(readText("/standin/" + tag + ".err"));
+  // Fields end with NUL, calls with a line feed: a field that starts with
+  // one starts the next call (arguments may hold line feeds elsewhere).
   std::istringstream calls(readText("/standin/calls"));
   fs::remove("/standin/calls");
-  for (std::string line; std::getline(calls, line);) {
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    for (std::string field; std::getline(split, field, '\0');) fields.push_back(field);
+  std::vector<std::string> fields;
+  for (std::string field; std::getline(calls, field, '\0');) {
+    if (!field.starts_with('\n')) {
+      fields.push_back(field);
+      continue;
+    }
     run.calls.push_back({fields.at(0), fields.at(1), fields.at(2), {fields.begin() + 3, fields.end()}});
     EXPECT_EQ(run.calls.back().leaked, "") << fields[0] << " inherited descriptors";
+    fields = {field.substr(1)};
   }
   return run;
 }
@@ -117,9 +122,11 @@ fs::path sampleImage(const std::string& name, const std::string& base) {
   fs::path image = base + "/" + name;
   fs::create_directories(image / "Foo.app/Contents/MacOS");
   fs::create_directories(image / "Foo.app/Contents/Versions/A");
-  sh("cd '" + (image / "Foo.app/Contents").string() + "' && printf '#!/bin/sh\\necho foo\\n' > MacOS/Foo && chmod 755 MacOS/Foo"
-     " && ln -s A Versions/Current && echo data > Versions/A/data && ln Versions/A/data Versions/A/linked"
-     " && truncate -s 1G Versions/A/sparse && echo tail >> Versions/A/sparse && setfattr -n user.hidden -v 1 ..");
+  sh("cd '" + (image / "Foo.app/Contents").string() + "' && printf '#!/bin/sh\\necho foo\\n' > MacOS/Foo && chown 1234:5678 MacOS/Foo"
+     " && chmod 4755 MacOS/Foo && setfattr -n user.note -v kept MacOS/Foo && ln -s A Versions/Current && ln -s /none dangling"
+     " && echo data > Versions/A/data && ln Versions/A/data Versions/A/linked && truncate -s 1G Versions/A/sparse"
+     " && echo tail >> Versions/A/sparse && chmod 750 MacOS && touch -h -d '2017-07-14 02:40:00.123456789' MacOS/Foo dangling MacOS"
+     " && setfattr -n user.hidden -v 1 ..");
   writeText(image / "Bar.pkg", "xar!");
   return image;
 }

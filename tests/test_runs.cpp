@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <thread>
+#include <tuple>
 
 #include <glob.h>
 #include <sys/stat.h>
@@ -93,9 +94,16 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
   EXPECT_EQ(names("/Volumes"), std::vector<std::string>{});
 
   const std::string app = "/Applications/Foo.app/Contents/";
+  for (const char* path : {"", "MacOS", "MacOS/Foo", "dangling", "Versions/Current", "Versions/A/data"}) {
+    struct stat from = statOf(kBase + "/Sample.dmg/Foo.app/Contents/" + path), to = statOf(app + path);
+    EXPECT_EQ(std::tie(from.st_mode, from.st_uid, from.st_gid, from.st_size, from.st_mtim.tv_sec, from.st_mtim.tv_nsec),
+              std::tie(to.st_mode, to.st_uid, to.st_gid, to.st_size, to.st_mtim.tv_sec, to.st_mtim.tv_nsec)) << path;
+  }
+  EXPECT_EQ(statOf(app + "MacOS/Foo").st_mode & 07777, 04755u);
   EXPECT_EQ(readText(app + "MacOS/Foo"), "#!/bin/sh\necho foo\n");
-  EXPECT_EQ(statOf(app + "MacOS/Foo").st_mode & 07777, 0755u);
-  EXPECT_EQ(fs::read_symlink(app + "Versions/Current"), "A");
+  char note[8] = {};
+  EXPECT_EQ(getxattr((app + "MacOS/Foo").c_str(), "user.note", note, sizeof note), 4) << note;
+  EXPECT_EQ(fs::read_symlink(app + "dangling"), "/none");
   EXPECT_EQ(statOf(app + "Versions/A/data").st_ino, statOf(app + "Versions/A/linked").st_ino) << "hard links stay linked";
   EXPECT_EQ(statOf(app + "Versions/A/sparse").st_size, (1 << 30) + 5);
   EXPECT_LT(statOf(app + "Versions/A/sparse").st_blocks, 1024) << "holes stay holes";

@@ -1,6 +1,6 @@
 # Sourced by the stand-ins: appends one line to /standin/calls for each call:
 # the program, the working directory, any descriptor the caller let it
-# inherit beyond 0, 1 and 2, and the arguments, NUL-separated. Scenario
+# inherit beyond 0, 1 and 2, and the arguments, each ended by NUL. Scenario
 # switches are files in /standin/scenario.
 record() {
   local fd leaked=
