@@ -40,8 +40,7 @@ bool installPackage(const std::string& package) {
   return true;
 }
 
-}  // namespace
-
+// True when a path component of `name` is "..".
 bool climbsOut(const std::string& name) {
   for (size_t start = 0; start <= name.size();) {
     size_t end = name.find('/', start);
@@ -51,6 +50,8 @@ bool climbsOut(const std::string& name) {
   }
   return false;
 }
+
+}  // namespace
 
 bool installAppsAndPkg(const std::string& mountPoint, const std::string& /*baseDirectory*/,
                        const std::vector<std::string>& files, std::string* unhideError) {

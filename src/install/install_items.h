@@ -15,7 +15,4 @@ namespace tarnwell {
 bool installAppsAndPkg(const std::string& mountPoint, const std::string& baseDirectory,
                        const std::vector<std::string>& files, std::string* unhideError);
 
-// True when a path component of `name` is "..".
-bool climbsOut(const std::string& name);
-
 }  // namespace tarnwell

@@ -163,10 +163,7 @@ void freeNative(Native root) { plist_free(root); }
 
 PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::string>& keys) {
   PlistParse result;
-  if (auto refused = plistOutsideLimits(bytes)) {
-    result.error = *refused;
-    return result;
-  }
+  if (!plistWithinLimits(bytes, &result.error)) return result;
   Native root = parseNative(bytes);
   if (!root) {
     result.error = kNotAPlist;

@@ -7,11 +7,18 @@
 namespace tarnwell {
 namespace {
 
-std::string tooDeep() { return "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels"; }
+bool refuse(std::string* error, std::string why) {
+  *error = std::move(why);
+  return false;
+}
+
+bool tooDeep(std::string* error) {
+  return refuse(error, "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels");
+}
 
 // Depth of <array> and <dict> elements; comments, CDATA sections and
 // declarations are skipped so that they cannot hide or fake a tag.
-std::optional<std::string> xmlOutsideLimits(std::string_view xml) {
+bool xmlWithinLimits(std::string_view xml, std::string* error) {
   size_t depth = 0;
   for (size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
     std::string_view rest = xml.substr(at + 1);
@@ -37,17 +44,17 @@ std::optional<std::string> xmlOutsideLimits(std::string_view xml) {
     if (closing) {
       if (depth > 0) --depth;
     } else if (xml[tagEnd - 1] != '/' && ++depth > kMaxPlistDepth) {
-      return tooDeep();
+      return tooDeep(error);
     }
   }
-  return std::nullopt;
+  return true;
 }
 
 class BinaryPlist {
  public:
-  explicit BinaryPlist(std::string_view bytes) : bytes_(bytes) {}
+  BinaryPlist(std::string_view bytes, std::string* error) : bytes_(bytes), error_(error) {}
 
-  std::optional<std::string> check() {
+  bool check() {
     if (bytes_.size() < 8 + 32) return broken();
     size_t trailer = bytes_.size() - 32;
     offsetSize_ = byte(trailer + 6);
@@ -70,7 +77,7 @@ class BinaryPlist {
   };
   enum : uint8_t { kUnseen, kOpen, kDone };
 
-  static std::string broken() { return "the binary property list is damaged"; }
+  bool broken() { return refuse(error_, "the binary property list is damaged"); }
 
   unsigned byte(size_t at) const { return static_cast<unsigned char>(bytes_[at]); }
   uint64_t number(size_t at, size_t size) const {
@@ -79,46 +86,46 @@ class BinaryPlist {
     return value;
   }
 
-  // The objects an array, set or dictionary refers to; nothing for others.
-  std::optional<std::vector<size_t>> children(size_t object) const {
+  // The objects an array, set or dictionary refers to; none for others.
+  // False when the object does not hold together.
+  bool children(size_t object, std::vector<size_t>* list) const {
     uint64_t offset = number(table_ + object * offsetSize_, offsetSize_);
-    if (offset < 8 || offset >= table_) return std::nullopt;
+    if (offset < 8 || offset >= table_) return false;
     size_t at = static_cast<size_t>(offset);
     unsigned marker = byte(at), kind = marker >> 4;
-    if (kind != 0xA && kind != 0xC && kind != 0xD) return std::vector<size_t>();
+    if (kind != 0xA && kind != 0xC && kind != 0xD) return true;
     uint64_t count = marker & 0xF;
     ++at;
     if (count == 0xF) {
-      if (at >= table_ || (byte(at) >> 4) != 0x1) return std::nullopt;
+      if (at >= table_ || (byte(at) >> 4) != 0x1) return false;
       size_t size = size_t{1} << (byte(at) & 0xF);
-      if (size > 8 || at + 1 + size > table_) return std::nullopt;
+      if (size > 8 || at + 1 + size > table_) return false;
       count = number(at + 1, size);
       at += 1 + size;
     }
     uint64_t refs = kind == 0xD ? count * 2 : count;
-    if (count > table_ || refs > (table_ - at) / refSize_) return std::nullopt;
-    std::vector<size_t> list;
-    list.reserve(static_cast<size_t>(refs));
+    if (count > table_ || refs > (table_ - at) / refSize_) return false;
+    list->reserve(static_cast<size_t>(refs));
     for (uint64_t i = 0; i < refs; ++i) {
       uint64_t ref = number(at + static_cast<size_t>(i) * refSize_, refSize_);
-      if (ref >= count_) return std::nullopt;
-      list.push_back(static_cast<size_t>(ref));
+      if (ref >= count_) return false;
+      list->push_back(static_cast<size_t>(ref));
     }
-    return list;
+    return true;
   }
 
   // Depth and expanded size of every object once, children before parents;
   // an object met again while still open is a cycle.
-  std::optional<std::string> walk(size_t top) {
+  bool walk(size_t top) {
     std::vector<uint8_t> state(count_, kUnseen);
     std::vector<uint32_t> depth(count_, 0);
     std::vector<uint64_t> values(count_, 0);
     std::vector<Frame> stack;
     auto open = [&](size_t object) -> bool {
-      auto list = children(object);
-      if (!list) return false;
+      std::vector<size_t> list;
+      if (!children(object, &list)) return false;
       state[object] = kOpen;
-      stack.push_back({object, std::move(*list)});
+      stack.push_back({object, std::move(list)});
       return true;
     };
     if (!open(top)) return broken();
@@ -128,7 +135,7 @@ class BinaryPlist {
         size_t child = frame.children[frame.next++];
         if (state[child] == kOpen) return broken();
         if (state[child] == kUnseen) {
-          if (stack.size() > kMaxPlistDepth) return tooDeep();
+          if (stack.size() > kMaxPlistDepth) return tooDeep(error_);
           if (!open(child)) return broken();
         }
         continue;
@@ -139,17 +146,20 @@ class BinaryPlist {
         deepest = std::max(deepest, depth[child]);
         total += values[child];
       }
-      if (deepest + 1 > kMaxPlistDepth) return tooDeep();
-      if (total > kMaxPlistValues) return "the property list holds more than " + std::to_string(kMaxPlistValues) + " values";
+      if (deepest + 1 > kMaxPlistDepth) return tooDeep(error_);
+      if (total > kMaxPlistValues) {
+        return refuse(error_, "the property list holds more than " + std::to_string(kMaxPlistValues) + " values");
+      }
       depth[frame.object] = deepest + 1;
       values[frame.object] = total;
       state[frame.object] = kDone;
       stack.pop_back();
     }
-    return std::nullopt;
+    return true;
   }
 
   std::string_view bytes_;
+  std::string* error_;
   size_t offsetSize_ = 0, refSize_ = 0, table_ = 0, count_ = 0;
 };
 
@@ -175,11 +185,13 @@ bool isUtf8Xml(std::string_view bytes) {
 
 }  // namespace
 
-std::optional<std::string> plistOutsideLimits(std::string_view bytes) {
-  if (bytes.size() > kMaxPlistBytes) return "the property list is larger than " + std::to_string(kMaxPlistBytes) + " bytes";
-  if (bytes.starts_with("bplist00")) return BinaryPlist(bytes).check();
-  if (!isUtf8Xml(bytes)) return "the data is not an XML or binary property list";
-  return xmlOutsideLimits(bytes);
+bool plistWithinLimits(std::string_view bytes, std::string* error) {
+  if (bytes.size() > kMaxPlistBytes) {
+    return refuse(error, "the property list is larger than " + std::to_string(kMaxPlistBytes) + " bytes");
+  }
+  if (bytes.starts_with("bplist00")) return BinaryPlist(bytes, error).check();
+  if (!isUtf8Xml(bytes)) return refuse(error, "the data is not an XML or binary property list");
+  return xmlWithinLimits(bytes, error);
 }
 
 }  // namespace tarnwell

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,9 +14,9 @@ constexpr size_t kMaxPlistBytes = 1 << 20;
 constexpr size_t kMaxPlistDepth = 64;
 constexpr size_t kMaxPlistValues = 100000;
 
-// Why the bytes are refused, or nothing when they are within the limits.
+// True when the bytes are within the limits; else false with the reason.
 // Only XML lists in UTF-8 and binary lists pass; binary lists whose
 // structure does not hold together are refused too.
-std::optional<std::string> plistOutsideLimits(std::string_view bytes);
+bool plistWithinLimits(std::string_view bytes, std::string* error);
 
 }  // namespace tarnwell

@@ -19,24 +19,6 @@ struct Captured {
   std::string output;
 };
 
-Captured runCapturing(const std::string& program, const std::vector<std::string>& args) {
-  Captured result;
-  Child child = Child::spawn({program, args, "", true});
-  if (!child.started()) {
-    result.error = child.startError();
-    return result;
-  }
-  result.started = true;
-  if (child.wait(std::nullopt) == WaitResult::Ended) {
-    result.status = child.exitStatus();
-  } else {
-    child.terminate();
-    result.error = "Could not wait for \"" + program + "\"";
-  }
-  result.output = decodeUtf8(child.takeOutput(kOutputGrace));
-  return result;
-}
-
 size_t utf8SequenceLength(std::string_view bytes, size_t at) {
   auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
   unsigned char lead = byte(at);
@@ -63,8 +45,7 @@ size_t utf8SequenceLength(std::string_view bytes, size_t at) {
   return length;
 }
 
-}  // namespace
-
+// Invalid UTF-8 sequences become U+FFFD, as a decoder that replaces does.
 std::string decodeUtf8(std::string_view bytes) {
   std::string text;
   text.reserve(bytes.size());
@@ -80,6 +61,26 @@ std::string decodeUtf8(std::string_view bytes) {
   }
   return text;
 }
+
+Captured runCapturing(const std::string& program, const std::vector<std::string>& args) {
+  Captured result;
+  Child child = Child::spawn({program, args, "", true});
+  if (!child.started()) {
+    result.error = child.startError();
+    return result;
+  }
+  result.started = true;
+  if (child.wait(std::nullopt) == WaitResult::Ended) {
+    result.status = child.exitStatus();
+  } else {
+    child.terminate();
+    result.error = "Could not wait for \"" + program + "\"";
+  }
+  result.output = decodeUtf8(child.takeOutput(kOutputGrace));
+  return result;
+}
+
+}  // namespace
 
 std::pair<int32_t, std::string> shell(const std::vector<std::string>& args) {
   Captured run = runCapturing("/usr/bin/env", args);

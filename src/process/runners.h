@@ -21,7 +21,4 @@ std::string GetOutput(const std::string& forExecution, const std::string& argume
 // else, within 64 bits.
 std::optional<int64_t> parseStatusText(std::string_view text);
 
-// Invalid UTF-8 sequences become U+FFFD.
-std::string decodeUtf8(std::string_view bytes);
-
 }  // namespace tarnwell
