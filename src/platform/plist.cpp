@@ -2,8 +2,6 @@
 
 #include "platform/plist_limits.h"
 
-#include <optional>
-
 #if defined(__APPLE__)
 #include <CoreFoundation/CoreFoundation.h>
 #else
@@ -49,26 +47,23 @@ namespace {
 
 using Native = CFTypeRef;
 
-// Every byte of the string, embedded NULs included; nothing when it cannot
+// Every byte of the string, embedded NULs included; false when it cannot
 // be written as UTF-8.
-std::optional<std::string> toUtf8(CFStringRef string) {
+bool toUtf8(CFStringRef string, std::string* out) {
   CFRange all = CFRangeMake(0, CFStringGetLength(string));
   CFIndex size = 0;
-  if (CFStringGetBytes(string, all, kCFStringEncodingUTF8, 0, false, nullptr, 0, &size) != all.length) return std::nullopt;
-  std::string out(static_cast<size_t>(size), '\0');
-  CFStringGetBytes(string, all, kCFStringEncodingUTF8, 0, false, reinterpret_cast<UInt8*>(out.data()), size, &size);
-  out.resize(static_cast<size_t>(size));
-  return out;
+  if (CFStringGetBytes(string, all, kCFStringEncodingUTF8, 0, false, nullptr, 0, &size) != all.length) return false;
+  out->assign(static_cast<size_t>(size), '\0');
+  CFStringGetBytes(string, all, kCFStringEncodingUTF8, 0, false, reinterpret_cast<UInt8*>(out->data()), size, &size);
+  out->resize(static_cast<size_t>(size));
+  return true;
 }
 
 void convert(CFTypeRef value, const std::vector<std::string>& keys, Budget& budget, PlistNode& node) {
   if (!budget.enter()) return;
   CFTypeID type = CFGetTypeID(value);
   if (type == CFStringGetTypeID()) {
-    if (auto text = toUtf8(static_cast<CFStringRef>(value))) {
-      node.kind = PlistNode::Kind::String;
-      node.text = std::move(*text);
-    }
+    if (toUtf8(static_cast<CFStringRef>(value), &node.text)) node.kind = PlistNode::Kind::String;
   } else if (type == CFArrayGetTypeID()) {
     node.kind = PlistNode::Kind::Array;
     auto array = static_cast<CFArrayRef>(value);
