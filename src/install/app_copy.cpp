@@ -96,12 +96,12 @@ void removeLeftovers(int parent, const Place& destination) {
   }
 }
 
-bool makeStaging(int parent, const std::string& leaf, std::string* name, Fd* staging, std::string* error) {
+bool makeStaging(int parent, const Place& destination, std::string* name, Fd* staging, std::string* error) {
   for (int attempt = 0; attempt < 16; ++attempt) {
-    *name = freshName(kStaging, leaf);
+    *name = freshName(kStaging, destination.leaf);
     if (mkdirat(parent, name->c_str(), 0700) != 0) {
       if (errno == EEXIST) continue;
-      *error = describeError("create", *name, errno);
+      *error = describeError("create", joinPath(destination.parent, *name), errno);
       return false;
     }
     *staging = openPrivate(parent, *name);
@@ -109,7 +109,7 @@ bool makeStaging(int parent, const std::string& leaf, std::string* name, Fd* sta
     fchmod(staging->get(), 0700);  // whatever the umask left
     return true;
   }
-  *error = describeError("create a private staging folder", *name, EEXIST);
+  *error = describeError("create a private staging folder", joinPath(destination.parent, *name), EEXIST);
   return false;
 }
 
@@ -164,7 +164,7 @@ bool replaceBundle(const std::string& appPath, const std::string& toLocation, st
 
   std::string stagingName;
   Fd staging;
-  if (!makeStaging(parent.get(), destination.leaf, &stagingName, &staging, error)) return false;
+  if (!makeStaging(parent.get(), destination, &stagingName, &staging, error)) return false;
   const std::string stagingShown = joinPath(destination.parent, stagingName);
   bool placed = copyTree({sourceParent.get(), source.leaf, appPath},
                          {staging.get(), destination.leaf, joinPath(stagingShown, destination.leaf)}, error) &&
