@@ -91,7 +91,7 @@ Outcome finishTool(pid_t tool, const std::string& tag) {
       continue;
     }
     run.calls.push_back({fields.at(0), fields.at(1), fields.at(2), {fields.begin() + 3, fields.end()}});
-    EXPECT_EQ(run.calls.back().leaked, "") << fields[0] << " inherited descriptors";
+    EXPECT_EQ(run.calls.back().inherited, "") << fields[0] << " inherited what it should not";
     fields = {field.substr(1)};
   }
   return run;
@@ -125,6 +125,7 @@ fs::path sampleImage(const std::string& name, const std::string& base) {
   sh("cd '" + (image / "Foo.app/Contents").string() + "' && printf '#!/bin/sh\\necho foo\\n' > MacOS/Foo && chown 1234:5678 MacOS/Foo"
      " && chmod 4755 MacOS/Foo && setfattr -n user.note -v kept MacOS/Foo && ln -s A Versions/Current && ln -s /none dangling"
      " && echo data > Versions/A/data && ln Versions/A/data Versions/A/linked && truncate -s 1G Versions/A/sparse"
+     " && head -c 300000 /dev/urandom > Versions/A/random"
      " && echo tail >> Versions/A/sparse && chmod 750 MacOS && touch -h -d '2017-07-14 02:40:00.123456789' MacOS/Foo dangling MacOS"
      " && setfattr -n user.hidden -v 1 ..");
   writeText(image / "Bar.pkg", "xar!");

@@ -21,7 +21,7 @@ inline const std::string kResult = kBase + "/qxmount.plist";
 
 // One call of a stand-in command, as it recorded itself.
 struct Call {
-  std::string program, directory, leaked;
+  std::string program, directory, inherited;
   std::vector<std::string> args;
 };
 

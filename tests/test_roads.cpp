@@ -208,7 +208,9 @@ const std::vector<Road> kRoads = {
      [](const Outcome& run) { EXPECT_TRUE(loggedStart(run, kCopyFailed + "Could not create", "Read-only file system")); expectOnly({"Foo.app"}, "old\n"); }},
     {"DiskFullKeepsTheOldBundle",
      [] { sh("head -c 3000000 /dev/urandom > " + (sampleImage() / "Foo.app/big").string() + " && mount -t tmpfs -o size=1m tmpfs /Applications && " + kOldApp); },
-     {"Sample.dmg", "Foo.app", "Bar.pkg"}, 1, Cleaned, {"App already exist , hence replacing"},
+     {"Sample.dmg", "Foo.app", "Bar.pkg"}, 1, Cleaned,
+     {"App already exist , hence replacing",
+      "installAppsAndPkg(_:_:_:):Copying from appPath : /Volumes/Sample/Foo.app destinationPath : /Applications/Foo.app->failed"},
      [](const Outcome& run) { EXPECT_TRUE(loggedStart(run, kCopyFailed, "No space left on device")); expectOnly({"Foo.app"}, "old\n"); }},
     {"FileTooLargeKeepsTheOldBundle",
      [] {

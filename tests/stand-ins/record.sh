@@ -1,13 +1,20 @@
 # Sourced by the stand-ins: appends one line to /standin/calls for each call:
-# the program, the working directory, any descriptor the caller let it
-# inherit beyond 0, 1 and 2, and the arguments, each ended by NUL. Scenario
-# switches are files in /standin/scenario.
+# the program, the working directory, what the tool should not have let
+# it inherit (descriptors beyond 0, 1 and 2, signals blocked or ignored),
+# and the arguments, each ended by NUL. Scenario switches are files in
+# /standin/scenario.
 record() {
-  local fd leaked=
+  local fd key value inherited=
   for fd in /proc/$$/fd/*; do  # the listing held one more, gone by now
-    case ${fd##*/} in 0 | 1 | 2 | 255) ;; *) [ -L "$fd" ] && leaked+=" ${fd##*/}" ;; esac
+    case ${fd##*/} in 0 | 1 | 2 | 255) ;; *) [ -L "$fd" ] && inherited+=" fd ${fd##*/}" ;; esac
   done
-  printf '%s\0' "$1" "$PWD" "$leaked" "${@:2}" >> /standin/calls
+  while read -r key value; do  # bash ignores SIGQUIT itself; SIGPIPE and SIGXFSZ are the tool's
+    case $key in
+    SigBlk:) ((16#$value)) && inherited+=" blocked $value" ;;
+    SigIgn:) ((16#$value & 0x1001000)) && inherited+=" ignored $value" ;;
+    esac
+  done < /proc/$$/status
+  printf '%s\0' "$1" "$PWD" "$inherited" "${@:2}" >> /standin/calls
   echo >> /standin/calls
 }
 setting() { [ -f "/standin/scenario/$1" ] && cat "/standin/scenario/$1"; }
