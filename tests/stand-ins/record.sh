@@ -5,8 +5,8 @@
 # /standin/scenario.
 record() {
   local fd key value inherited=
-  for fd in /proc/$$/fd/*; do  # the listing held one more, gone by now
-    case ${fd##*/} in 0 | 1 | 2 | 255) ;; *) [ -L "$fd" ] && inherited+=" fd ${fd##*/}" ;; esac
+  for fd in /proc/$$/fd/*; do  # bash reads the script through one; the listing held one, gone by now
+    case ${fd##*/} in 0 | 1 | 2) ;; *) [ -L "$fd" ] && [ ! "$fd" -ef "$0" ] && inherited+=" fd ${fd##*/}" ;; esac
   done
   while read -r key value; do  # bash ignores SIGQUIT itself; SIGPIPE and SIGXFSZ are the tool's
     case $key in
