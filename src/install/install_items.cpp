@@ -40,7 +40,6 @@ bool installPackage(const std::string& package) {
   return true;
 }
 
-// True when a path component of `name` is "..".
 bool climbsOut(const std::string& name) {
   for (size_t start = 0; start <= name.size();) {
     size_t end = name.find('/', start);

@@ -34,7 +34,6 @@ Fd createFile(const Entry& to) {
   return Fd(openat(to.directory, to.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
 }
 
-// Makes `to` a link with the same target as `from`.
 bool copyLinkTarget(const Entry& from, const Entry& to, const struct stat& info, std::string* error) {
   std::string target(static_cast<size_t>(std::max<off_t>(info.st_size, 0)) + 1, '\0');
   ssize_t n = readlinkat(from.directory, from.name.c_str(), target.data(), target.size());
