@@ -4,7 +4,6 @@
 #include <regex>
 #include <sstream>
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -53,21 +52,15 @@ pid_t startTool(const std::vector<std::string>& args, const std::vector<std::str
   const std::string tool = base + "/Tools/bin/tarnwell";
   fs::create_directories(base + "/Tools/bin");
   fs::copy_file(TARNWELL_BINARY, tool, fs::copy_options::skip_existing);
-  std::vector<std::string> words = wrapper;
+  std::vector<std::string> words = {"/bin/sh", "-c", "cd / && exec \"$@\" > /standin/" + tag + ".out 2> /standin/" + tag + ".err", "sh"};
+  words.insert(words.end(), wrapper.begin(), wrapper.end());
   words.push_back(tool);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  const std::string out = "/standin/" + tag + ".out", err = "/standin/" + tag + ".err";
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addchdir_np(&actions, "/");
   pid_t pid = -1;
-  EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0) << argv[0];
-  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
   return pid;
 }
 
@@ -121,8 +114,7 @@ std::vector<std::string> logEntries(const std::string& text) {
 fs::path sampleImage(const std::string& name, const std::string& base) {
   fs::path image = base + "/" + name;
   fs::create_directories(image / "Foo.app/Contents/MacOS");
-  fs::create_directories(image / "Foo.app/Contents/Versions/A");
-  sh("cd '" + (image / "Foo.app/Contents").string() + "' && printf '#!/bin/sh\\necho foo\\n' > MacOS/Foo && chown 1234:5678 MacOS/Foo"
+  sh("cd '" + (image / "Foo.app/Contents").string() + "' && mkdir -p Versions/A && printf '#!/bin/sh\\necho foo\\n' > MacOS/Foo && chown 1234:5678 MacOS/Foo"
      " && chmod 4755 MacOS/Foo && setfattr -n user.note -v kept MacOS/Foo && ln -s A Versions/Current && ln -s /none dangling"
      " && echo data > Versions/A/data && ln Versions/A/data Versions/A/linked && truncate -s 1G Versions/A/sparse"
      " && head -c 300000 /dev/urandom > Versions/A/random"
