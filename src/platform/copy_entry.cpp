@@ -69,7 +69,7 @@ bool copyFileEntry(const Entry& from, const Entry& to, const struct stat& /*info
 // O_SYMLINK opens the link itself, so its metadata is copied like a file's.
 bool copyLinkEntry(const Entry& from, const Entry& to, const struct stat& info, std::string* error) {
   if (!copyLinkTarget(from, to, info, error)) return false;
-  Fd in = openSource(from, O_SYMLINK);
+  Fd in(openat(from.directory, from.name.c_str(), O_RDONLY | O_SYMLINK | O_CLOEXEC));  // O_NOFOLLOW would refuse it
   if (!in.valid()) return fail("open", from.shown, errno, error);
   Fd out(openat(to.directory, to.name.c_str(), O_RDONLY | O_SYMLINK | O_CLOEXEC));
   if (!out.valid()) return fail("open", to.shown, errno, error);
