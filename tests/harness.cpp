@@ -118,7 +118,7 @@ fs::path sampleImage(const std::string& name, const std::string& base) {
      " && chmod 4755 MacOS/Foo && setfattr -n user.note -v kept MacOS/Foo && ln -s A Versions/Current && ln -s /none dangling"
      " && echo data > Versions/A/data && ln Versions/A/data Versions/A/linked && truncate -s 1G Versions/A/sparse"
      " && head -c 300000 /dev/urandom > Versions/A/random"
-     " && echo tail >> Versions/A/sparse && chmod 750 MacOS && touch -h -d '2017-07-14 02:40:00.123456789' MacOS/Foo dangling MacOS"
+     " && echo tail >> Versions/A/sparse && truncate -s 2G Versions/A/sparse && chmod 750 MacOS && touch -h -d '2017-07-14 02:40:00.123456789' MacOS/Foo dangling MacOS"
      " && setfattr -n user.hidden -v 1 ..");
   writeText(image / "Bar.pkg", "xar!");
   return image;

@@ -120,7 +120,7 @@ const std::vector<Road> kRoads = {
     afterAttach("NoEntities", entitiesPlist({}), {kNoRows}),
     afterAttach("NoMountPointKeys", entitiesPlist({"-", "-", "-"}), {"Array count in systemEntities 3", kNoKey}),
     afterAttach("EmptyMountPoints", entitiesPlist({"", "-", ""}), {"mount-point : ", kUnusable, "mount-point : ", kUnusable}),
-    afterAttach("MountPointIsRoot", entitiesPlist({"/"}), {"mount-point : /", kUnusable}),
+    afterAttach("MountPointIsRoot", entitiesPlist({"/", "/./"}), {"mount-point : /", kUnusable, "mount-point : /./", kUnusable}),
     afterAttach("MountPointIsRelative", entitiesPlist({"Volumes/Sample", "/Volumes/../"}),
                 {"mount-point : Volumes/Sample", kUnusable, "mount-point : /Volumes/../", kUnusable}),
     afterAttach("VolumeGone", entitiesPlist({"/Volumes/Gone"}),
@@ -218,6 +218,9 @@ const std::vector<Road> kRoads = {
      }},
     linked("Link.app", "Foo.app"),
     linked("Root.app", "/"),
+    {"NestedItemThroughALinkInApplications", [] { sh("mkdir -p /victim " + kBase + "/Sample.dmg/Dir/In.app && ln -s /victim /Applications/Dir"); },
+     {"Sample.dmg", "Dir/In.app"}, 1, Cleaned, {kCopyFailed + "Could not open \"/Applications/Dir\": Not a directory"},
+     [](const Outcome&) { EXPECT_TRUE(fs::is_empty("/victim")); }},
     {"ReplacesALinkLeavingItsTarget", [] { sampleImage(), sh("mkdir /Elsewhere && echo kept > /Elsewhere/version && ln -s /Elsewhere /Applications/Foo.app"); },
      {"Sample.dmg", "Foo.app"}, 0, Cleaned, {"App already exist , hence replacing", "App Copied successfully"},
      [](const Outcome&) { EXPECT_TRUE(fs::exists("/Applications/Foo.app/Contents/MacOS/Foo")); expectOnly({"Foo.app"}); EXPECT_EQ(readText("/Elsewhere/version"), "kept\n"); }},
@@ -225,12 +228,13 @@ const std::vector<Road> kRoads = {
      [] {
        sampleImage();
        sh("cd /Applications && mkdir -m 700 .tarnwell-staging.Foo.app.AAAAAAAA .tarnwell-staging.Foo.app.BBBBBBBB"
-          " .tarnwell-staging.Other.app.DDDDDDDD && mkdir -m 755 .tarnwell-staging.Foo.app.CCCCCCCC"
+          " .tarnwell-staging.Other.app.DDDDDDDD .tarnwell-staging.Foo.app.x.EEEEEEEE && mkdir -m 755 .tarnwell-staging.Foo.app.CCCCCCCC"
           " && touch .tarnwell-staging.Foo.app.AAAAAAAA/x && chown 501 .tarnwell-staging.Foo.app.BBBBBBBB");
      },
      {"Sample.dmg", "Foo.app"}, 0, Cleaned, {"Removed /Applications/.tarnwell-staging.Foo.app.AAAAAAAA, left by an interrupted run"},
      [](const Outcome&) {
-       expectOnly({".tarnwell-staging.Foo.app.BBBBBBBB", ".tarnwell-staging.Foo.app.CCCCCCCC", ".tarnwell-staging.Other.app.DDDDDDDD", "Foo.app"});
+       expectOnly({".tarnwell-staging.Foo.app.BBBBBBBB", ".tarnwell-staging.Foo.app.CCCCCCCC", ".tarnwell-staging.Foo.app.x.EEEEEEEE",
+                   ".tarnwell-staging.Other.app.DDDDDDDD", "Foo.app"});
      }},
     {"ResultFileIsADirectory", [] { sampleImage(), scenario("attach-script", "rm " + kResult + "; mkdir " + kResult); },
      {"Sample.dmg", "Foo.app"}, 1, Kept, {kFailed + "Could not read \"" + kResult + "\": Is a directory", "Error in deleting the plist"},
