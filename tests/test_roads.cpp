@@ -157,7 +157,8 @@ const std::vector<Road> kRoads = {
        EXPECT_EQ(run.callsOf("hdiutil").at(1).args, (std::vector<std::string>{"detach", "-force", kHostileVolume}));
        EXPECT_EQ(run.callsOf("installer").at(0).args, (std::vector<std::string>{"-pkg", kHostileVolume + "/" + kHostilePackage, "-target", "/"}));
      }, {}, kHostileBase},
-    {"QuotesBackslashesAndPercentsInTheLog", [] { fs::create_directories(kBase + "/My Disk.dmg/It's \"Q\" \\ %s%n App.app"); },
+    {"QuotesBackslashesAndPercentsInTheLog",
+     [] { sh("mkdir -p \"" + kBase + "/My Disk.dmg/It's \\\"Q\\\" \\\\ %s%n App.app\" && setfattr -n user.hidden -v 0 " + kBase + "/My\\ Disk.dmg/*"); },
      {"My Disk.dmg", "It's \"Q\" \\ %s%n App.app", ""}, 1, Cleaned,
      {"Given Args dmgName:My Disk.dmg,\nargArray :[\"It\\'s \\\"Q\\\" \\\\ %s%n App.app\", \"\"]", kMount + kBase + "/My\\ Disk.dmg>" + kResult,
       "App Copied successfully", "Not handled "},

@@ -182,6 +182,7 @@ TEST(TimedLaunch, GivesUpAfterItsTurns) {
     EXPECT_EQ(run.status, 1) << limit;
     EXPECT_EQ(run.log.back(), kLaunch + ":Execution time out");
     EXPECT_LT(run.elapsed, std::chrono::milliseconds(2500)) << "one turn, not the child's three seconds";
+    EXPECT_GE(run.elapsed, std::chrono::milliseconds(900)) << "a turn lasts a second";
     for (int i = 0; i < 50 && !std::filesystem::exists("/tmp/tarnwell-told"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(std::filesystem::remove("/tmp/tarnwell-told")) << "the child was not told to end";
   }
@@ -198,6 +199,7 @@ TEST(TimedLaunch, QuickChildrenDoNotWaitForTheirTurnsToEnd) {
     EXPECT_EQ(run.log.back(), kLaunch + " : ExecutionStatus : 4");
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "ten launches took ten turns";
+  EXPECT_EQ(launch("exit 4", 0).status, 4) << "a limit of 0 still gives a turn";
   Launched flood = launch("head -c 200000000 /dev/zero; exit 7", 120);
   EXPECT_EQ(flood.status, 7) << "output nobody reads must not block the child";
   testing::internal::CaptureStderr();
