@@ -53,7 +53,7 @@ class TreeCopy {
     Fd out(openat(to.directory, to.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!out.valid()) return fail("open", to.shown, errno);
 
-    int listed = dup(in.get());
+    int listed = fcntl(in.get(), F_DUPFD_CLOEXEC, 0);
     DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr;
     if (!listing) {
       if (listed >= 0) close(listed);
