@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-cache=${TARNWELL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarnwell}
+cache=${TARNWELL_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/tarnwell}
 zig_dir=$cache/zig-0.11.0
 zig=$zig_dir/zig
 if [ ! -x "$zig" ]; then
