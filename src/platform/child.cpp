@@ -1,6 +1,7 @@
 #include "platform/child.h"
 
 #include "platform/errors.h"
+#include "platform/fd.h"
 #include "platform/signals.h"
 
 #include <cerrno>
@@ -89,17 +90,6 @@ int waitEvents(int pidfd, int outputFd, int stopFd, int timeoutMs, Events& event
   return n < 0 ? -1 : (n > 0);
 }
 #endif
-
-bool openPipe(int fds[2]) {
-#if defined(__APPLE__)
-  if (pipe(fds) != 0) return false;
-  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-  return true;
-#else
-  return pipe2(fds, O_CLOEXEC) == 0;
-#endif
-}
 
 int pollReadable(int fd, int timeoutMs) {
   struct pollfd one = {fd, POLLIN, 0};

@@ -4,12 +4,13 @@
 #include "platform/errors.h"
 #include "platform/fd.h"
 #include "platform/signals.h"
+#include "platform/tree.h"
 
 #include <cerrno>
 #include <map>
 #include <utility>
+#include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,7 +28,7 @@ class TreeCopy {
       return false;
     }
     struct stat info;
-    if (fstatat(from.directory, from.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return fail("copy", from.shown, errno);
+    if (!statEntry(from.directory, from.name, &info)) return fail("copy", from.shown, errno);
     if (S_ISDIR(info.st_mode)) return copyDirectory(from, to, info, relative);
     if (S_ISLNK(info.st_mode)) return copyLinkEntry(from, to, info, error_);
     if (!S_ISREG(info.st_mode)) return fail("copy", from.shown, ENOTSUP);  // devices, sockets and pipes have no place in a bundle
@@ -53,24 +54,14 @@ class TreeCopy {
     Fd out(openat(to.directory, to.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!out.valid()) return fail("open", to.shown, errno);
 
-    int listed = fcntl(in.get(), F_DUPFD_CLOEXEC, 0);
-    DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr;
-    if (!listing) {
-      if (listed >= 0) close(listed);
-      return fail("list the contents of", from.shown, errno);
+    std::vector<std::string> names;
+    if (!listEntries(in.get(), &names, from.shown, error_)) return false;
+    for (const std::string& name : names) {
+      if (!copy({in.get(), name, from.shown + "/" + name}, {out.get(), name, to.shown + "/" + name}, relative + "/" + name)) {
+        return false;
+      }
     }
-    bool copied = true;
-    errno = 0;
-    while (struct dirent* entry = readdir(listing)) {
-      std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      copied = copy({in.get(), name, from.shown + "/" + name}, {out.get(), name, to.shown + "/" + name}, relative + "/" + name);
-      if (!copied) break;
-      errno = 0;
-    }
-    if (copied && errno != 0) copied = fail("list the contents of", from.shown, errno);
-    closedir(listing);
-    return copied && finishDirectory(in.get(), out.get(), info, to.shown, error_);
+    return finishDirectory(in.get(), out.get(), info, to.shown, error_);
   }
 
   bool fail(const char* action, const std::string& shown, int errorNumber) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace tarnwell {
@@ -33,5 +34,17 @@ class Fd {
  private:
   int fd_ = -1;
 };
+
+// A pipe whose two ends are close-on-exec.
+inline bool openPipe(int fds[2]) {
+#if defined(__APPLE__)
+  if (pipe(fds) != 0) return false;
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return true;
+#else
+  return pipe2(fds, O_CLOEXEC) == 0;
+#endif
+}
 
 }  // namespace tarnwell

@@ -1,5 +1,7 @@
 #include "platform/signals.h"
 
+#include "platform/fd.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -25,11 +27,8 @@ constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 }  // namespace
 
 void catchStopSignals() {
-  if (pipe(wakeFds) == 0) {
-    for (int fd : wakeFds) {
-      fcntl(fd, F_SETFD, FD_CLOEXEC);
-      fcntl(fd, F_SETFL, O_NONBLOCK);
-    }
+  if (openPipe(wakeFds)) {
+    for (int fd : wakeFds) fcntl(fd, F_SETFL, O_NONBLOCK);
   }
   struct sigaction action = {};
   action.sa_handler = noteStop;
