@@ -2,10 +2,10 @@
 // peak memory of a process doing nothing but the copy.
 //   copy_bench [MEGABYTES=300] [FILES=3000] [DIRECTORY=/var/tmp]
 
+#include "copy/copy_tree.h"
+#include "copy/remove_tree.h"
 #include "platform/child.h"
-#include "platform/copy_tree.h"
 #include "platform/executable.h"
-#include "platform/tree.h"
 #include "stats.h"
 
 #include <cstdio>
@@ -14,7 +14,9 @@
 #include <random>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace tarnwell;
 using namespace tarnwell::bench;
@@ -63,8 +65,8 @@ void makeBundle(const fs::path& root, size_t megabytes, int files) {
 
 double run(const std::string& program, const std::vector<std::string>& args) {
   auto start = Clock::now();
-  Child child = Child::spawn({program, args, "", false});
-  if (!child.started() || child.wait(std::nullopt) != WaitResult::Ended || child.exitStatus() != 0) {
+  Child child = Child::spawn({program, args, "", {}});
+  if (!child.started() || child.wait(std::nullopt) != WaitResult::Ended || child.terminationStatus() != 0) {
     std::fprintf(stderr, "copy_bench: %s failed\n", program.c_str());
     std::exit(1);
   }
@@ -76,14 +78,50 @@ void settle() { run("/bin/sync", {}); }
 // The tool's copy, through descriptors as it installs a bundle.
 bool copy(const fs::path& from, const fs::path& to) {
   Fd fromParent, toParent;
-  std::string error;
-  bool copied = openDirectory(from.parent_path(), &fromParent, &error) && openDirectory(to.parent_path(), &toParent, &error) &&
-                copyTree({fromParent.get(), from.filename(), from}, {toParent.get(), to.filename(), to}, &error);
-  if (!copied) std::fprintf(stderr, "copy_bench: %s\n", error.c_str());
-  return copied;
+  const CopyRules rules{0, [] { return 0; }, [](const std::string&) {}};
+  uint64_t entries = 0;
+  Result copied = openDirectory(from.parent_path(), &fromParent);
+  if (copied) copied = openDirectory(to.parent_path(), &toParent);
+  if (copied) {
+    copied = copyTree({fromParent.get(), from.filename(), from.parent_path()}, {toParent.get(), to.filename(), to.parent_path()},
+                      rules, &entries);
+  }
+  if (!copied) std::fprintf(stderr, "copy_bench: %s\n", copied.error().c_str());
+  return static_cast<bool>(copied);
+}
+
+// A chain of `depth` folders, deeper than any path the system takes whole.
+void makeChain(const fs::path& root, int depth) {
+  fs::create_directories(root);
+  Fd at(open(root.c_str(), O_RDONLY | O_DIRECTORY));
+  for (int i = 0; i < depth && at.valid(); ++i) {
+    mkdirat(at.get(), "level", 0755);
+    at.reset(openat(at.get(), "level", O_RDONLY | O_DIRECTORY));
+  }
+}
+
+// std::filesystem gives up on paths longer than PATH_MAX.
+void removeChain(const fs::path& directory, const std::string& name) {
+  Fd at(open(directory.c_str(), O_RDONLY | O_DIRECTORY));
+  if (Result removed = removeTree(at.get(), name, (directory / name).string()); !removed) {
+    std::fprintf(stderr, "copy_bench: %s\n", removed.error().c_str());
+  }
+}
+
+// The peak memory of a child process that copies `from` to `to`, in MB.
+double peakOfCopy(const fs::path& from, const fs::path& to) {
+  run(executablePath(), {"--copy-only", from.string(), to.string()});
+  struct rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+#if defined(__APPLE__)
+  return static_cast<double>(usage.ru_maxrss) / (1024.0 * 1024.0);  // bytes there
+#else
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes here
+#endif
 }
 
 constexpr int kRounds = 5;
+constexpr int kChainDepth = 3000;
 
 }  // namespace
 
@@ -98,11 +136,14 @@ int main(int argc, char** argv) {
   makeBundle(work / "Source.app", megabytes, files);
   settle();
 
-  // Peak memory first, while no other child has run.
-  run(executablePath(), {"--copy-only", (work / "Source.app").string(), (work / "Peak.app").string()});
-  struct rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
+  // Peak memory first, while no other child has run: the peak of all
+  // children so far is what getrusage gives.
+  double peak = peakOfCopy(work / "Source.app", work / "Peak.app");
   fs::remove_all(work / "Peak.app");
+  makeChain(work / "Chain.app", kChainDepth);
+  double chainPeak = peakOfCopy(work / "Chain.app", work / "ChainCopy.app");
+  removeChain(work, "Chain.app");
+  removeChain(work, "ChainCopy.app");
   settle();
 
   std::vector<double> ours, theirs;
@@ -126,6 +167,7 @@ int main(int argc, char** argv) {
   double ratio = median(ours) / median(theirs);
   std::printf("bundle copy, %zu MB in %d files with links: tool %.0f ms, cp -a %.0f ms (medians of %d), ratio %.2f\n",
               megabytes, files, median(ours), median(theirs), kRounds, ratio);
-  std::printf("peak memory of a process doing the copy: %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+  std::printf("peak memory of a process doing the copy: %.1f MB\n", peak);
+  std::printf("peak memory of a process copying a chain of %d folders: %.1f MB\n", kChainDepth, chainPeak);
   return 0;
 }

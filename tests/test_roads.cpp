@@ -105,7 +105,7 @@ const std::vector<Road> kRoads = {
     {"OneArgument", [] {}, {"Sample.dmg"}, 1, Attached, {"Base Path " + kBase, "Arguments are low"},
      [](const Outcome& run) { EXPECT_EQ(run.log.size(), 2u); EXPECT_TRUE(run.calls.empty()); }},
     {"AttachFails", [] { sampleImage("Sample Disk.dmg"), scenario("attach-status", "1"); }, {"Sample Disk.dmg", "Foo.app"}, 26, Kept,
-     {kMount + kBase + "/Sample\\ Disk.dmg>" + kResult, "terminationStatus : 1 output : hdiutil: attach failed - not recognized\n",
+     {kMount + kBase + "/Sample\\ Disk.dmg>" + kResult, "terminationStatus : 1 output : hdiutil: attach failed - not recognized\\n",
       "Error in mounting Sample Disk.dmg"},
      [](const Outcome& run) {
        EXPECT_EQ(run.log.back(), "Error in mounting Sample Disk.dmg");
@@ -177,10 +177,10 @@ const std::vector<Road> kRoads = {
        EXPECT_EQ(run.callsOf("sysctl").size(), 2u);
        EXPECT_EQ(run.callsOf("arch").size(), 2u);
      }},
-    processor("LowerCaseApple", "apple m1\n", "0", "isSiliconMachine returnCode 0 Output \"apple m1\n\""),
+    processor("LowerCaseApple", "apple m1\n", "0", "isSiliconMachine returnCode 0 Output \"apple m1\\n\""),
     processor("SysctlFailsSayingApple", "sysctl: Apple key missing\n", "1",
-              "isSiliconMachine returnCode 1 Output \"sysctl: Apple key missing\n\""),
-    processor("SysctlOutputNotUtf8", "Intel\xff\xed\xa0\x80\n", "0", "isSiliconMachine returnCode 0 Output \"Intel\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\n\""),
+              "isSiliconMachine returnCode 1 Output \"sysctl: Apple key missing\\n\""),
+    processor("SysctlOutputNotUtf8", "Intel\xff\xed\xa0\x80\n", "0", "isSiliconMachine returnCode 0 Output \"Intel\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\\n\""),
     {"SysctlMissing", [] { sampleImage(), fs::remove("/usr/sbin/sysctl"); }, {"Sample.dmg", "Bar.pkg"}, 0, Cleaned, {},
      [](const Outcome& run) { installerDirectly(run); EXPECT_TRUE(loggedStart(run, "isSiliconMachine returnCode 127 Output \"")); }},
     hiddenMark("read"),
@@ -225,17 +225,24 @@ const std::vector<Road> kRoads = {
     {"ReplacesALinkLeavingItsTarget", [] { sampleImage(), sh("mkdir /Elsewhere && echo kept > /Elsewhere/version && ln -s /Elsewhere /Applications/Foo.app"); },
      {"Sample.dmg", "Foo.app"}, 0, Cleaned, {"App already exist , hence replacing", "App Copied successfully"},
      [](const Outcome&) { EXPECT_TRUE(fs::exists("/Applications/Foo.app/Contents/MacOS/Foo")); expectOnly({"Foo.app"}); EXPECT_EQ(readText("/Elsewhere/version"), "kept\n"); }},
+    // Only what a run that is gone left: marked by the tool (a mark only
+    // root can set), private, not locked by a live run. F is another
+    // root-owned private folder renamed to a staging name; G is live.
     {"OnlyItsOwnLeftoversGo",
      [] {
        sampleImage();
-       sh("cd /Applications && mkdir -m 700 .tarnwell-staging.Foo.app.AAAAAAAA .tarnwell-staging.Foo.app.BBBBBBBB"
-          " .tarnwell-staging.Other.app.DDDDDDDD .tarnwell-staging.Foo.app.x.EEEEEEEE && mkdir -m 755 .tarnwell-staging.Foo.app.CCCCCCCC"
-          " && touch .tarnwell-staging.Foo.app.AAAAAAAA/x && chown 501 .tarnwell-staging.Foo.app.BBBBBBBB");
+       sh("cd /Applications && for s in AAAAAAAA BBBBBBBB CCCCCCCC DDDDDDDD EEEEEEEE FFFFFFFF GGGGGGGG; do mkdir -m 700 .tarnwell-staging.Foo.app.$s"
+          " && setfattr -n user.com.tarnwell.staging -v $s .tarnwell-staging.Foo.app.$s; done && setfattr -x user.com.tarnwell.staging"
+          " .tarnwell-staging.Foo.app.FFFFFFFF && setfattr -n user.com.tarnwell.staging -v AAAAAAAA .tarnwell-staging.Foo.app.EEEEEEEE"
+          " && mv .tarnwell-staging.Foo.app.DDDDDDDD .tarnwell-staging.Other.app.DDDDDDDD && mkdir -p .tarnwell-staging.Foo.app.AAAAAAAA/x/y"
+          " && touch .tarnwell-staging.Foo.app.AAAAAAAA/x/y/z && chown 501 .tarnwell-staging.Foo.app.BBBBBBBB && chmod 755 .tarnwell-staging.Foo.app.CCCCCCCC"
+          " && (flock .tarnwell-staging.Foo.app.GGGGGGGG/.tarnwell-lock sleep 30 >/dev/null 2>&1 &) && sleep 0.2");
      },
      {"Sample.dmg", "Foo.app"}, 0, Cleaned, {"Removed /Applications/.tarnwell-staging.Foo.app.AAAAAAAA, left by an interrupted run"},
      [](const Outcome&) {
-       expectOnly({".tarnwell-staging.Foo.app.BBBBBBBB", ".tarnwell-staging.Foo.app.CCCCCCCC", ".tarnwell-staging.Foo.app.x.EEEEEEEE",
-                   ".tarnwell-staging.Other.app.DDDDDDDD", "Foo.app"});
+       expectOnly({".tarnwell-staging.Foo.app.BBBBBBBB", ".tarnwell-staging.Foo.app.CCCCCCCC", ".tarnwell-staging.Foo.app.EEEEEEEE",
+                   ".tarnwell-staging.Foo.app.FFFFFFFF", ".tarnwell-staging.Foo.app.GGGGGGGG", ".tarnwell-staging.Other.app.DDDDDDDD", "Foo.app"});
+       sh("pkill -f 'sleep 3[0]'");
      }},
     {"ResultFileIsADirectory", [] { sampleImage(), scenario("attach-script", "rm " + kResult + "; mkdir " + kResult); },
      {"Sample.dmg", "Foo.app"}, 1, Kept, {kFailed + "Could not read \"" + kResult + "\": Is a directory", "Error in deleting the plist"},

@@ -51,7 +51,7 @@ const std::vector<std::string> kSlowCopy = {"/bin/sh", "-c", std::string("TARNWE
 TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
   REQUIRE_SANDBOX();
   sampleImage();
-  sh("mount -t tmpfs tmpfs /Applications");
+  sh("mount -t tmpfs tmpfs /Applications && echo admin:x:80: >> /etc/group");
   Outcome run = runTool({"Sample.dmg", "Foo.app", "Bar.pkg"});
   EXPECT_EQ(run.status, 0);
   std::vector<std::string> expected = {
@@ -64,15 +64,16 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
       "mount-point : /Volumes/Sample",
       "Files list in the volume : [\"Bar.pkg\", \"Foo.app\"]\n files count 2",
       "installAppsAndPkg(_:_:_:):Copying from appPath : /Volumes/Sample/Foo.app destinationPath :/Applications/Foo.app",
+      "Dropped the set-user-ID bit of \"/Volumes/Sample/Foo.app/Contents/MacOS/Foo\"",
       "App Copied successfully",
       "App is hidden, Hence Unhid app",
       "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg",
-      "isSiliconMachine returnCode 0 Output \"Intel(R) Core(TM) i7-9750H CPU @ 2.60GHz\n\"",
+      "isSiliconMachine returnCode 0 Output \"Intel(R) Core(TM) i7-9750H CPU @ 2.60GHz\\n\"",
       "launchProcess(atPath:withArgs:_:timeout:):Given launchPath:/usr/sbin/installer, withArgs:[\"-pkg\", "
       "\"/Volumes/Sample/Bar.pkg\", \"-target\", \"/\"], inDirectory:/, timeoutIn:3600seconds",
       "launchProcess(atPath:withArgs:_:timeout:) : ExecutionStatus : 0",
       "Given Command /bin/bash hdiutil detach -force \"/Volumes/Sample\"",
-      "terminationStatus : 0 output : \"/Volumes/Sample\" ejected.\n",
+      "terminationStatus : 0 output : \"/Volumes/Sample\" ejected.\\n",
   };
   std::vector<std::string> log = run.log;  // the listing's order is the file system's
   if (log.size() > 7 && log[7] == "Files list in the volume : [\"Foo.app\", \"Bar.pkg\"]\n files count 2") log[7] = expected[7];
@@ -86,13 +87,19 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
   EXPECT_FALSE(fs::exists(kResult));
   EXPECT_EQ(names("/Volumes"), std::vector<std::string>{});
 
+  // Owned by root and the admin group, whatever the image said; modes
+  // without group or other write and without the set-user-ID bit.
   const std::string app = "/Applications/Foo.app/Contents/";
-  for (const char* path : {"", "MacOS", "MacOS/Foo", "dangling", "Versions/Current", "Versions/A/data"}) {
+  const std::pair<const char*, mode_t> modes[] = {{"", S_IFDIR | 0755},          {"MacOS", S_IFDIR | 0755},
+                                                  {"MacOS/Foo", S_IFREG | 0755}, {"dangling", S_IFLNK | 0777},
+                                                  {"Versions/Current", S_IFLNK | 0777}, {"Versions/A/data", S_IFREG | 0644}};
+  for (const auto& [path, mode] : modes) {
     struct stat from = statOf(kBase + "/Sample.dmg/Foo.app/Contents/" + path), to = statOf(app + path);
-    EXPECT_EQ(std::tie(from.st_mode, from.st_uid, from.st_gid, from.st_size, from.st_mtim.tv_sec, from.st_mtim.tv_nsec),
-              std::tie(to.st_mode, to.st_uid, to.st_gid, to.st_size, to.st_mtim.tv_sec, to.st_mtim.tv_nsec)) << path;
+    EXPECT_EQ(std::tie(mode, from.st_size, from.st_mtim.tv_sec, from.st_mtim.tv_nsec),
+              std::tie(to.st_mode, to.st_size, to.st_mtim.tv_sec, to.st_mtim.tv_nsec)) << path;
+    EXPECT_EQ(to.st_uid, 0u) << path;
+    EXPECT_EQ(to.st_gid, 80u) << path;
   }
-  EXPECT_EQ(statOf(app + "MacOS/Foo").st_mode & 07777, 04755u);
   EXPECT_EQ(readText(app + "MacOS/Foo"), "#!/bin/sh\necho foo\n");
   char note[8] = {};
   EXPECT_EQ(getxattr((app + "MacOS/Foo").c_str(), "user.note", note, sizeof note), 4) << note;

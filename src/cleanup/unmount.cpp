@@ -9,7 +9,7 @@ namespace tarnwell {
 void unmountDMG(const std::string& path) {
   const std::string command = "hdiutil detach -force \"" + escapeInDoubleQuotes(path) + "\"";
   auto status = parseStatusText(GetOutput("/bin/bash", command));
-  if (!status || *status != 0) logLine("Error in unmount " + path);
+  if (!status || *status != 0) logLine("Error in unmount " + escapeText(path));
 }
 
 }  // namespace tarnwell

@@ -16,16 +16,17 @@ constexpr int64_t kInstallerTimeLimit = 3600;
 
 bool installApp(const std::string& source, const std::string& name, std::string* unhideError) {
   const std::string destination = "/Applications/" + name;
-  logLine(std::string(kName) + ":Copying from appPath : " + source + " destinationPath :" + destination);
+  logLine(std::string(kName) + ":Copying from appPath : " + escapeText(source) + " destinationPath :" + escapeText(destination));
   if (!copyApp(source, destination)) {
-    logLine(std::string(kName) + ":Copying from appPath : " + source + " destinationPath : " + destination + "->failed");
+    logLine(std::string(kName) + ":Copying from appPath : " + escapeText(source) + " destinationPath : " + escapeText(destination) +
+            "->failed");
     return false;
   }
   return checkAndUnhideApp(destination, unhideError);
 }
 
 bool installPackage(const std::string& package) {
-  logLine(std::string(kName) + ":Installing pkg : " + package);
+  logLine(std::string(kName) + ":Installing pkg : " + escapeText(package));
   int32_t status;
   if (isSiliconMachine()) {
     const std::string command = "arch -arch arm64 installer -pkg \"" + escapeInDoubleQuotes(package) + "\" -target /";
@@ -34,7 +35,7 @@ bool installPackage(const std::string& package) {
     status = launchProcess("/usr/sbin/installer", {"-pkg", package, "-target", "/"}, "/", kInstallerTimeLimit);
   }
   if (status != 0) {
-    logLine(std::string(kName) + ":Installing pkg : " + package + " -> failed ");
+    logLine(std::string(kName) + ":Installing pkg : " + escapeText(package) + " -> failed ");
     return false;
   }
   return true;
@@ -58,12 +59,12 @@ bool installAppsAndPkg(const std::string& mountPoint, const std::string& /*baseD
     // A name that climbs out of the volume would have a root process delete
     // and write outside /Applications.
     if (climbsOut(name)) {
-      logLine("Not handled " + name);
+      logLine("Not handled " + escapeText(name));
       return false;
     }
     const std::string itemPath = mountPoint + "/" + name;
     if (!fileExists(itemPath)) {
-      logLine("intallfile : " + name + " not found");
+      logLine("intallfile : " + escapeText(name) + " not found");
       return false;
     }
     bool installed;
@@ -72,7 +73,7 @@ bool installAppsAndPkg(const std::string& mountPoint, const std::string& /*baseD
     } else if (name.ends_with(".pkg")) {
       installed = installPackage(itemPath);
     } else {
-      logLine("Not handled " + name);
+      logLine("Not handled " + escapeText(name));
       installed = false;
     }
     if (!installed || stopSignal() != 0) return false;

@@ -11,13 +11,13 @@ int main(int argc, char** argv) {
   using namespace tarnwell;
   prepareProcess();
   setBasePath(basePathForExecutable(executablePath()));
-  logLine("Base Path " + basePath());
+  logLine("Base Path " + escapeText(basePath()));
   if (argc <= 2) {
     logLine("Arguments are low");
     return 1;
   }
   const std::string dmgName = argv[1];
   const std::vector<std::string> items(argv + 2, argv + argc);
-  logLine("Given Args dmgName:" + dmgName + ",\nargArray :" + renderList(items));
+  logLine("Given Args dmgName:" + escapeText(dmgName) + ",\nargArray :" + renderList(items));
   install(items, dmgName);
 }

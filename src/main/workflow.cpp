@@ -3,6 +3,7 @@
 #include "cleanup/unmount.h"
 #include "install/install_items.h"
 #include "main/attach_result.h"
+#include "main/base_check.h"
 #include "main/base_path.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -18,35 +19,33 @@
 namespace tarnwell {
 namespace {
 
-[[noreturn]] void failWithError(const std::string& resultFile, const std::string& description) {
-  logLine("PropertyListSerialization Failed!!!!! or not able to get contents of directory " + description);
-  removeFiles(resultFile);
-  endRun(1);
-}
-
-[[noreturn]] void failWithLine(const std::string& resultFile, const std::string& line) {
+// Ends a run that got past the attach: the saved result goes, the volume
+// stays attached.
+[[noreturn]] void failAfterAttach(const std::string& resultFile, const std::string& line) {
   logLine(line);
   removeFiles(resultFile);
   endRun(1);
 }
 
-std::string mountPointOf(const std::string& resultFile) {
-  std::string content, readFailure;
-  bool readable = readFile(resultFile, kMaxPlistBytes, &content, &readFailure);
-  AttachResult attach = readAttachResult(readable ? content : std::string());
+std::string attachedVolume(const std::string& resultFile) {
+  constexpr const char* kFailed = "PropertyListSerialization Failed!!!!! or not able to get contents of directory ";
+  std::string content;
+  Result read = readFile(resultFile, kMaxPlistBytes, &content);
+  AttachResult attach = readAttachResult(read ? content : std::string());
   switch (attach.outcome) {
     case AttachResult::Outcome::NotAPropertyList:
-      failWithError(resultFile, readable ? "Could not read \"" + resultFile + "\" as a property list: " + attach.error
-                                        : readFailure);
+      failAfterAttach(resultFile, kFailed + (read ? "Could not read \"" + escapeText(resultFile) +
+                                                        "\" as a property list: " + attach.error
+                                                  : read.error()));
     case AttachResult::Outcome::NoRows:
-      failWithLine(resultFile, "No rows found in mounted volume's plist, hence installation failed!!!!!");
+      failAfterAttach(resultFile, "No rows found in mounted volume's plist, hence installation failed!!!!!");
     case AttachResult::Outcome::NoMountPoint:
     case AttachResult::Outcome::Found:
       break;
   }
   logLine("Array count in systemEntities " + std::to_string(attach.entityCount));
   for (const std::string& seen : attach.mountPointsSeen) {
-    logLine("mount-point : " + seen);
+    logLine("mount-point : " + escapeText(seen));
     if (!usableMountPoint(seen)) logLine("mount-point not found in mounted volume's plist, hence installation failed!!!!!");
   }
   if (attach.outcome == AttachResult::Outcome::NoMountPoint) {
@@ -54,51 +53,57 @@ std::string mountPointOf(const std::string& resultFile) {
     removeFiles(resultFile);
     endRun(1);
   }
+  std::vector<std::string> names;
+  if (Result listed = listDirectory(attach.mountPoint, &names); !listed) failAfterAttach(resultFile, kFailed + listed.error());
+  logLine("Files list in the volume : " + renderList(names) + "\n files count " + std::to_string(names.size()));
   return attach.mountPoint;
 }
 
+// Nothing runs from a base directory that others could change: they would
+// choose the attach result, and where root's shell writes it.
+void checkBase() {
+  if (Result trusted = checkBaseDirectory(basePath()); !trusted) {
+    logLine(trusted.error());
+    endRun(1);
+  }
+}
+
 // One run at a time per base directory: the saved attach result lives
-// there. The lock is held until the process ends.
+// there. The lock is held until the process ends; without it, no run.
 void takeRunLock() {
   const std::string path = appendPathComponent(basePath(), "tarnwell.lock");
-  std::string error;
-  if (holdLock(path, [&] { logLine("Another run holds " + path + "; waiting for it to finish"); }, &error)) return;
-  logLine(error);
-  if (stopSignal()) endRun(1);
+  Result locked = holdLock(path, [&] { logLine("Another run holds " + escapeText(path) + "; waiting for it to finish"); });
+  if (locked) return;
+  logLine(locked.error());
+  endRun(1);
 }
 
 }  // namespace
 
 void install(const std::vector<std::string>& files, const std::string& fromDmg) {
   const std::string resultFile = resultFilePath();
+  checkBase();
   takeRunLock();
   const std::string command = "echo YES | hdiutil attach -nobrowse -plist " +
                               escapeShellWord(appendPathComponent(basePath(), fromDmg)) + ">" +
                               escapeShellWord(resultFile);
-  logLine("Mount cmd ->" + command);
+  logLine("Mount cmd ->" + escapeText(command));
   auto status = parseStatusText(GetOutput("/bin/bash", command));
   if (!status || *status != 0) {
-    logLine("Error in mounting " + fromDmg);
+    logLine("Error in mounting " + escapeText(fromDmg));
     endRun(26);
   }
-  if (!fileExists(resultFile)) {
+  if (!entryExists(resultFile)) {
     logLine("qxmount.plist is not available");
     endRun(1);
   }
 
-  const std::string mountPoint = mountPointOf(resultFile);
-  std::vector<std::string> names;
-  std::string listFailure;
-  if (!listDirectory(mountPoint, &names, &listFailure)) failWithError(resultFile, listFailure);
-  logLine("Files list in the volume : " + renderList(names) + "\n files count " + std::to_string(names.size()));
-
+  const std::string mountPoint = attachedVolume(resultFile);
   std::string unhideError;
   bool installed = stopSignal() == 0 && installAppsAndPkg(mountPoint, basePath(), files, &unhideError);
   if (!unhideError.empty()) {
     // The volume stays attached on this road.
-    logLine(" checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + unhideError);
-    removeFiles(resultFile);
-    endRun(1);
+    failAfterAttach(resultFile, " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + unhideError);
   }
   removeFiles(resultFile);
   unmountDMG(mountPoint);
@@ -108,8 +113,7 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
 void removeFiles(const std::string& path) {
   // Only ever the saved attach result: a directory found in its place is
   // not ours to delete.
-  std::string error;
-  if (!removeFile(path, &error)) logLine("Error in deleting the plist");
+  if (!removeFile(path)) logLine("Error in deleting the plist");
 }
 
 void endRun(int status) {

@@ -112,18 +112,19 @@ class SpawnSetup {
 
 }  // namespace
 
-Child Child::spawn(const SpawnOptions& options) {
+Child Child::spawn(SpawnOptions options) {
   Child child;
-  int pipeFds[2] = {-1, -1};
-  if (options.captureOutput && !openPipe(pipeFds)) {
+  Pipe pipe;
+  const bool capture = static_cast<bool>(options.output);
+  if (capture && !openPipe(&pipe)) {
     child.startError_ = describeError("start", options.program, errno);
     return child;
   }
 
   SpawnSetup setup;
-  if (options.captureOutput) {
-    posix_spawn_file_actions_adddup2(&setup.actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&setup.actions, pipeFds[1], STDERR_FILENO);
+  if (capture) {
+    posix_spawn_file_actions_adddup2(&setup.actions, pipe.write.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, pipe.write.get(), STDERR_FILENO);
   } else {
     posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
@@ -131,7 +132,9 @@ Child Child::spawn(const SpawnOptions& options) {
   if (!options.workingDirectory.empty()) {
     posix_spawn_file_actions_addchdir_np(&setup.actions, options.workingDirectory.c_str());
   }
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  // A group of its own, so that a stop can reach whatever it started too.
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
+  posix_spawnattr_setpgroup(&setup.attributes, 0);
 #if defined(__APPLE__)
   flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
   posix_spawn_file_actions_addinherit_np(&setup.actions, STDIN_FILENO);
@@ -154,39 +157,22 @@ Child Child::spawn(const SpawnOptions& options) {
   argv.push_back(nullptr);
 
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, options.program.c_str(), &setup.actions, &setup.attributes,
-                       argv.data(), environ);
-  if (pipeFds[1] >= 0) close(pipeFds[1]);
+  int rc = posix_spawn(&pid, options.program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+  pipe.write.reset();
   if (rc != 0) {
-    if (pipeFds[0] >= 0) close(pipeFds[0]);
     std::string what = options.program;
     if (!options.workingDirectory.empty()) what += "\" in \"" + options.workingDirectory;
     child.startError_ = describeError("start", what, rc);
     return child;
   }
   child.pid_ = pid;
-  child.outputFd_ = pipeFds[0];
-  child.exitFd_ = watchExit(pid, child.endedUnwatched_);
+  child.outputFd_ = std::move(pipe.read);
+  child.output_ = std::move(options.output);
+  child.exitFd_.reset(watchExit(pid, child.endedUnwatched_));
   return child;
 }
 
-Child::Child(Child&& other) noexcept
-    : pid_(other.pid_),
-      exitFd_(other.exitFd_),
-      outputFd_(other.outputFd_),
-      reaped_(other.reaped_),
-      endedUnwatched_(other.endedUnwatched_),
-      status_(other.status_),
-      output_(std::move(other.output_)),
-      startError_(std::move(other.startError_)) {
-  other.pid_ = -1;
-  other.exitFd_ = -1;
-  other.outputFd_ = -1;
-}
-
 Child::~Child() {
-  closeOutput();
-  if (exitFd_ >= 0) close(exitFd_);
   // A child given up on after a time-out is left to run; one that has
   // already ended is reaped here so that no zombie stays behind.
   if (pid_ > 0 && !reaped_) waitpid(pid_, nullptr, WNOHANG);
@@ -195,32 +181,27 @@ Child::~Child() {
 void Child::readSome() {
   char buffer[65536];
   for (;;) {
-    ssize_t n = read(outputFd_, buffer, sizeof buffer);
+    ssize_t n = read(outputFd_.get(), buffer, sizeof buffer);
     if (n > 0) {
-      output_.append(buffer, static_cast<size_t>(n));
+      output_(std::string_view(buffer, static_cast<size_t>(n)));
       return;
     }
     if (n < 0 && errno == EINTR) continue;
-    closeOutput();
+    outputFd_.reset();
     return;
   }
 }
 
-void Child::closeOutput() {
-  if (outputFd_ >= 0) close(outputFd_);
-  outputFd_ = -1;
-}
-
-WaitResult Child::wait(std::optional<std::chrono::milliseconds> limit, bool stoppable) {
+WaitResult Child::wait(std::optional<std::chrono::milliseconds> limit, bool interruptible) {
   if (!started()) return WaitResult::Failed;
   if (reaped_) return WaitResult::Ended;
   std::optional<Clock::time_point> deadline;
   if (limit) deadline = Clock::now() + *limit;
   for (;;) {
-    if (stoppable && stopSignal() != 0) return WaitResult::Stopped;
+    if (interruptible && stopSignal() != 0) return WaitResult::Interrupted;
     Events events;
-    if (exitFd_ >= 0) {
-      int n = waitEvents(exitFd_, outputFd_, stoppable ? stopSignalFd() : -1, millisUntil(deadline), events);
+    if (exitFd_.valid()) {
+      int n = waitEvents(exitFd_.get(), outputFd_.get(), interruptible ? stopSignalFd() : -1, millisUntil(deadline), events);
       if (n < 0 && errno != EINTR) return WaitResult::Failed;
     } else if (endedUnwatched_) {
       events.exited = true;
@@ -229,7 +210,7 @@ WaitResult Child::wait(std::optional<std::chrono::milliseconds> limit, bool stop
       // looked for every few milliseconds instead.
       if (reap(WNOHANG)) return WaitResult::Ended;
       int timeout = deadline ? std::min(millisUntil(deadline), 10) : 10;
-      events.readable = pollReadable(outputFd_, timeout) > 0;  // no pipe: poll just sleeps
+      events.readable = pollReadable(outputFd_.get(), timeout) > 0;  // no pipe: poll just sleeps
     }
     if (events.readable) readSome();
     if (events.exited) return reap(0) ? WaitResult::Ended : WaitResult::Failed;
@@ -245,24 +226,24 @@ bool Child::reap(int options) {
   } while (got < 0 && errno == EINTR);
   if (got != pid_) return false;
   reaped_ = true;
+  exitFd_.reset();  // a run with many items must not run out of descriptors
   status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? WTERMSIG(raw) : -1;
   return true;
 }
 
-std::string Child::takeOutput(std::chrono::milliseconds grace) {
+void Child::drainOutput(std::chrono::milliseconds grace) {
   auto deadline = Clock::now() + grace;
-  while (outputFd_ >= 0) {
-    int n = pollReadable(outputFd_, millisUntil(deadline));
+  while (outputFd_.valid()) {
+    int n = pollReadable(outputFd_.get(), millisUntil(deadline));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     readSome();
   }
-  closeOutput();
-  return std::move(output_);
+  outputFd_.reset();
 }
 
-void Child::terminate() {
-  if (started() && !reaped_) kill(pid_, SIGTERM);
+void Child::signalGroup(int signal) {
+  if (started() && !reaped_) kill(-pid_, signal);
 }
 
 }  // namespace tarnwell

@@ -35,16 +35,23 @@ class Fd {
   int fd_ = -1;
 };
 
-// A pipe whose two ends are close-on-exec.
-inline bool openPipe(int fds[2]) {
+struct Pipe {
+  Fd read, write;
+};
+
+// A pipe whose two ends are close-on-exec; false with errno set.
+inline bool openPipe(Pipe* pipe) {
+  int fds[2];
 #if defined(__APPLE__)
-  if (pipe(fds) != 0) return false;
+  if (::pipe(fds) != 0) return false;
   fcntl(fds[0], F_SETFD, FD_CLOEXEC);
   fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-  return true;
 #else
-  return pipe2(fds, O_CLOEXEC) == 0;
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
 #endif
+  pipe->read.reset(fds[0]);
+  pipe->write.reset(fds[1]);
+  return true;
 }
 
 }  // namespace tarnwell

@@ -1,12 +1,12 @@
 #include "platform/files.h"
 
-#include "platform/errors.h"
 #include "platform/fd.h"
-#include "platform/tree.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,39 +18,48 @@ bool fileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
-bool readFile(const std::string& path, size_t maxBytes, std::string* content, std::string* error) {
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) {
-    *error = describeError("read", path, errno);
-    return false;
+bool entryExists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+Result readFile(const std::string& path, size_t maxBytes, std::string* content) {
+  Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return Result::error("read", path, errno);
+  struct stat info;
+  if (fstat(fd.get(), &info) != 0) return Result::error("read", path, errno);
+  if (!S_ISREG(info.st_mode)) {
+    return Result::failure(describeFailure("read", path, S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "it is not a regular file"));
   }
   content->clear();
   char buffer[65536];
   for (;;) {
     ssize_t n = read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || content->size() + static_cast<size_t>(std::max<ssize_t>(n, 0)) > maxBytes) {
-      *error = describeError("read", path, n < 0 ? errno : EFBIG);
-      return false;
-    }
-    if (n == 0) return true;
+    if (n < 0) return Result::error("read", path, errno);
+    if (content->size() + static_cast<size_t>(n) > maxBytes) return Result::error("read", path, EFBIG);
+    if (n == 0) return {};
     content->append(buffer, static_cast<size_t>(n));
   }
 }
 
-bool listDirectory(const std::string& path, std::vector<std::string>* names, std::string* error) {
-  Fd directory(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!directory.valid()) {
-    *error = describeError("list the contents of", path, errno);
-    return false;
+Result listDirectory(const std::string& path, std::vector<std::string>* names) {
+  DIR* stream = opendir(path.c_str());
+  if (!stream) return Result::error("list the contents of", path, errno);
+  errno = 0;
+  while (struct dirent* entry = readdir(stream)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names->push_back(entry->d_name);
+    errno = 0;
   }
-  return listEntries(directory.get(), names, path, error);
+  int failure = errno;
+  closedir(stream);
+  if (failure != 0) return Result::error("list the contents of", path, failure);
+  return {};
 }
 
-bool removeFile(const std::string& path, std::string* error) {
-  if (unlink(path.c_str()) == 0) return true;
-  *error = describeError("remove", path, errno);
-  return false;
+Result removeFile(const std::string& path) {
+  if (unlink(path.c_str()) == 0) return {};
+  return Result::error("remove", path, errno);
 }
 
 }  // namespace tarnwell

@@ -1,23 +1,27 @@
 #pragma once
 
+#include "platform/errors.h"
+
 #include <string>
 #include <vector>
 
 namespace tarnwell {
 
-// Failures come back as false, with a readable description (see
-// describeError) in `error`.
-
 // True when a file or directory is there, following symbolic links.
 bool fileExists(const std::string& path);
 
-// The whole file, refused when it is larger than `maxBytes`.
-bool readFile(const std::string& path, size_t maxBytes, std::string* content, std::string* error);
+// True when anything is there, a link (even a dangling one) included.
+bool entryExists(const std::string& path);
+
+// The whole regular file at `path`, refused when it is larger than
+// `maxBytes`. A link is not followed, and a FIFO or device is refused
+// without being waited on.
+Result readFile(const std::string& path, size_t maxBytes, std::string* content);
 
 // Names directly inside a directory, in the order the system gives them.
-bool listDirectory(const std::string& path, std::vector<std::string>* names, std::string* error);
+Result listDirectory(const std::string& path, std::vector<std::string>* names);
 
 // Removes one file or link; a directory is refused.
-bool removeFile(const std::string& path, std::string* error);
+Result removeFile(const std::string& path);
 
 }  // namespace tarnwell

@@ -1,43 +1,33 @@
 #include "platform/lock.h"
 
-#include "platform/errors.h"
+#include "platform/fd.h"
 #include "platform/signals.h"
 
 #include <cerrno>
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 namespace tarnwell {
 
-bool holdLock(const std::string& path, const std::function<void()>& beforeWaiting, std::string* error) {
-  // Never closed: the lock goes with the process. Not inherited by children.
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    *error = describeError("lock", path, errno);
-    return false;
-  }
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-  if (errno != EWOULDBLOCK) {
-    *error = describeError("lock", path, errno);
-    close(fd);
-    return false;
-  }
-  beforeWaiting();
-  for (;;) {
-    if (int signal = stopSignal()) {
-      *error = describeStop("lock", path, signal);
-      break;
-    }
-    if (flock(fd, LOCK_EX) == 0) return true;
-    if (errno != EINTR) {
-      *error = describeError("lock", path, errno);
-      break;
+Result holdLock(const std::string& path, const std::function<void()>& beforeWaiting) {
+  // O_NONBLOCK: a FIFO at the name must not hold the open.
+  Fd fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (!fd.valid()) return Result::error("lock", path, errno);
+  struct stat info;
+  if (fstat(fd.get(), &info) != 0) return Result::error("lock", path, errno);
+  if (!S_ISREG(info.st_mode)) return Result::failure(describeFailure("lock", path, "it is not a regular file"));
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return Result::error("lock", path, errno);
+    beforeWaiting();
+    while (flock(fd.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) return Result::error("lock", path, errno);
+      if (int signal = stopSignal()) return Result::failure(describeStop("lock", path, signal));
     }
   }
-  close(fd);
-  return false;
+  fd.release();  // held until the process ends; not inherited by children
+  return {};
 }
 
 }  // namespace tarnwell

@@ -66,29 +66,59 @@ void logLine(std::string_view text) {
 
 namespace {
 
+// Bytes that start or make up a character a terminal or a log reader could
+// act on: C0 and C1 controls, DEL, the Unicode line and paragraph
+// separators. Returns the length of the character at `at` when it is safe,
+// 0 when its bytes must be escaped one by one (invalid UTF-8 included).
+size_t safeCharacter(std::string_view text, size_t at) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char lead = byte(at);
+  if (lead < 0x20 || lead == 0x7f) return 0;
+  if (lead < 0x80) return 1;
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    if (lead == 0xC2) low = 0xA0;  // U+0080..U+009F are the C1 controls
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  if (lead == 0xE2 && byte(at + 1) == 0x80 && (byte(at + 2) == 0xA8 || byte(at + 2) == 0xA9)) return 0;
+  return length;
+}
+
 void appendEscaped(std::string& out, std::string_view text, bool quoted) {
   static const char kHex[] = "0123456789abcdef";
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
+  for (size_t at = 0; at < text.size();) {
+    if (size_t length = safeCharacter(text, at)) {
+      char c = text[at];
+      if (quoted && (c == '"' || c == '\'' || c == '\\')) out += '\\';
+      out.append(text.substr(at, length));
+      at += length;
+      continue;
+    }
+    char c = text[at++];
     switch (c) {
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       case '\0': out += "\\0"; break;
-      case '"':
-      case '\'':
-      case '\\':
-        if (quoted) out += '\\';
-        out += c;
-        break;
       default:
-        if (byte < 0x20 || byte == 0x7f) {
-          out += "\\x";
-          out += kHex[byte >> 4];
-          out += kHex[byte & 0xf];
-        } else {
-          out += c;
-        }
+        out += "\\x";
+        out += kHex[static_cast<unsigned char>(c) >> 4];
+        out += kHex[static_cast<unsigned char>(c) & 0xf];
     }
   }
 }
@@ -107,8 +137,9 @@ std::string renderList(const std::vector<std::string>& items) {
   return out;
 }
 
-std::string escapeControls(std::string_view text) {
+std::string escapeText(std::string_view text) {
   std::string out;
+  out.reserve(text.size());
   appendEscaped(out, text, false);
   return out;
 }

@@ -8,13 +8,18 @@ namespace tarnwell {
 
 // Writes one entry to the system log: a single write to stderr shaped
 // "YYYY-MM-DD HH:MM:SS.mmm tarnwell[PID:TID] text\n", and a syslog entry.
-// The text is written as it is; nothing in it is read as a format.
+// The text is written as it is; nothing in it is read as a format. Values
+// from outside the tool go through escapeText first.
 void logLine(std::string_view text);
 
 // ["a", "b\"c"]: every list that reaches the log is written this way.
 std::string renderList(const std::vector<std::string>& items);
 
-// `text` with control characters written as \n, \r, \t, \0 or \xNN.
-std::string escapeControls(std::string_view text);
+// `text` as it may stand in a log line when it comes from outside the tool
+// (a name, a path, a child's output): control characters written as \n,
+// \r, \t, \0 or \xNN, and so are the bytes of C1 controls, of the Unicode
+// line separators and of anything that is not UTF-8. Nothing in it can
+// then start a log entry or reach a terminal as an escape sequence.
+std::string escapeText(std::string_view text);
 
 }  // namespace tarnwell

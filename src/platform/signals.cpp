@@ -13,12 +13,12 @@ namespace tarnwell {
 namespace {
 
 volatile sig_atomic_t received = 0;
-int wakeFds[2] = {-1, -1};
+Pipe wake;  // lives as long as the process; the handler writes to it
 
 void noteStop(int signal) {
   if (received == 0) received = signal;
   int saved = errno;
-  if (wakeFds[1] >= 0) (void)!write(wakeFds[1], "", 1);  // full pipe: it is readable already
+  if (wake.write.valid()) (void)!write(wake.write.get(), "", 1);  // full pipe: it is readable already
   errno = saved;
 }
 
@@ -27,8 +27,9 @@ constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 }  // namespace
 
 void catchStopSignals() {
-  if (openPipe(wakeFds)) {
-    for (int fd : wakeFds) fcntl(fd, F_SETFL, O_NONBLOCK);
+  if (openPipe(&wake)) {
+    fcntl(wake.read.get(), F_SETFL, O_NONBLOCK);
+    fcntl(wake.write.get(), F_SETFL, O_NONBLOCK);
   }
   struct sigaction action = {};
   action.sa_handler = noteStop;
@@ -40,7 +41,7 @@ void catchStopSignals() {
 
 int stopSignal() { return received; }
 
-int stopSignalFd() { return wakeFds[0]; }
+int stopSignalFd() { return wake.read.get(); }
 
 void endBySignal(int signal) {
   std::signal(signal, SIG_DFL);

@@ -1,7 +1,8 @@
 #include "process/runners.h"
 
-#include "platform/child.h"
 #include "platform/log.h"
+#include "process/captured_output.h"
+#include "process/child_stop.h"
 
 #include <charconv>
 
@@ -16,67 +17,23 @@ struct Captured {
   bool started = false;
   std::string error;
   int32_t status = kCannotStartStatus;
-  std::string output;
+  CapturedOutput output;
 };
-
-size_t utf8SequenceLength(std::string_view bytes, size_t at) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  unsigned char lead = byte(at);
-  if (lead < 0x80) return 1;
-  size_t length;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > bytes.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
-  }
-  return length;
-}
-
-// Invalid UTF-8 sequences become U+FFFD, as a decoder that replaces does.
-std::string decodeUtf8(std::string_view bytes) {
-  std::string text;
-  text.reserve(bytes.size());
-  for (size_t at = 0; at < bytes.size();) {
-    size_t length = utf8SequenceLength(bytes, at);
-    if (length == 0) {
-      text += "\xEF\xBF\xBD";
-      ++at;
-    } else {
-      text.append(bytes.substr(at, length));
-      at += length;
-    }
-  }
-  return text;
-}
 
 Captured runCapturing(const std::string& program, const std::vector<std::string>& args) {
   Captured result;
-  Child child = Child::spawn({program, args, "", true});
+  Child child = Child::spawn({program, args, "", [&result](std::string_view bytes) { result.output.add(bytes); }});
   if (!child.started()) {
     result.error = child.startError();
     return result;
   }
   result.started = true;
-  if (child.wait(std::nullopt) == WaitResult::Ended) {
-    result.status = child.exitStatus();
+  if (waitBounded(child) == WaitResult::Ended) {
+    result.status = child.terminationStatus();
   } else {
-    child.terminate();
-    result.error = "Could not wait for \"" + program + "\"";
+    result.error = "Could not wait for \"" + escapeText(program) + "\"";
   }
-  result.output = decodeUtf8(child.takeOutput(kOutputGrace));
+  child.drainOutput(kOutputGrace);
   return result;
 }
 
@@ -85,15 +42,15 @@ Captured runCapturing(const std::string& program, const std::vector<std::string>
 std::pair<int32_t, std::string> shell(const std::vector<std::string>& args) {
   Captured run = runCapturing("/usr/bin/env", args);
   if (!run.started) return {kCannotStartStatus, run.error};
-  return {run.status, run.output};
+  return {run.status, run.output.text()};
 }
 
 std::string GetOutput(const std::string& forExecution, const std::string& arguments) {
-  logLine("Given Command " + forExecution + " " + arguments);
+  logLine("Given Command " + escapeText(forExecution) + " " + escapeText(arguments));
   Captured run = runCapturing(forExecution, {"-c", arguments});
   if (!run.error.empty()) logLine(run.error);
   if (run.started) {
-    logLine("terminationStatus : " + std::to_string(run.status) + " output : " + run.output);
+    logLine("terminationStatus : " + std::to_string(run.status) + " output : " + run.output.logText());
   }
   return std::to_string(run.status);
 }

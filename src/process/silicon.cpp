@@ -7,7 +7,7 @@ namespace tarnwell {
 
 bool isSiliconMachine() {
   auto [status, output] = shell({"/usr/sbin/sysctl", "-n", "machdep.cpu.brand_string"});
-  logLine("isSiliconMachine returnCode " + std::to_string(status) + " Output \"" + output + "\"");
+  logLine("isSiliconMachine returnCode " + std::to_string(status) + " Output \"" + escapeText(output) + "\"");
   return status == 0 && output.find("Apple") != std::string::npos;
 }
 

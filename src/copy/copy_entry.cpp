@@ -1,0 +1,133 @@
+#include "copy/copy_entry.h"
+
+#include "copy/staging.h"
+#include "platform/log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <unistd.h>
+
+namespace tarnwell {
+namespace {
+
+constexpr uid_t kRoot = 0;
+
+Result replaced(const std::string& shown) {
+  return Result::failure(describeFailure("copy", shown, "it was replaced while being copied"));
+}
+
+// The bits an installed entry loses, each noted once.
+void noteDroppedBits(mode_t mode, const Entry& from, const CopyRules& rules) {
+  static constexpr std::pair<mode_t, const char*> kBits[] = {
+      {S_ISUID, "set-user-ID"}, {S_ISGID, "set-group-ID"}, {S_ISVTX, "sticky"}};
+  for (const auto& [bit, name] : kBits) {
+    if (mode & bit) rules.note(std::string("Dropped the ") + name + " bit of \"" + escapeText(from.shown()) + "\"");
+  }
+}
+
+Result copyAttributes(int from, int to, const Entry& fromEntry, const Entry& toEntry, const CopyRules& rules) {
+  std::vector<std::string> names;
+  if (int error = listAttributes(from, &names)) return Result::error("read the attributes of", fromEntry.shown(), error);
+  std::string value;
+  for (const std::string& name : names) {
+    if (!attributeKept(name)) continue;
+    if (int error = readAttribute(from, name, &value)) {
+      if (error == kNoAttribute) continue;  // removed meanwhile
+      return Result::error("read the attributes of", fromEntry.shown(), error);
+    }
+    if (int error = writeAttribute(to, name, value)) {
+      // The system's own attributes may be refused where it keeps them to
+      // itself; the bundle works without them.
+      if (name.starts_with("com.apple.") && (error == EPERM || error == ENOTSUP)) {
+        rules.note("Skipped the attribute " + escapeText(name) + " of \"" + escapeText(toEntry.shown()) +
+                   "\": " + std::strerror(error));
+        continue;
+      }
+      return Result::error("write the attributes of", toEntry.shown(), error);
+    }
+  }
+  return {};
+}
+
+// Owner, mode, flags and times go last: the times would change with
+// anything written after them. Without root the owner stays the copier's.
+Result finish(int fd, const struct stat& info, bool folder, const Entry& shownAs, const CopyRules& rules) {
+  if (fchown(fd, kRoot, rules.group) != 0 && errno != EPERM) return Result::error("change the owner of", shownAs.shown(), errno);
+  if (fchmod(fd, installedMode(info.st_mode, folder)) != 0) return Result::error("change the mode of", shownAs.shown(), errno);
+  if (Result flagged = copyFlags(fd, info, shownAs.shown()); !flagged) return flagged;
+  const EntryTimes times(info);
+  if (futimens(fd, times.both) != 0) return Result::error("set the times of", shownAs.shown(), errno);
+  return {};
+}
+
+}  // namespace
+
+gid_t adminGroup() {
+  struct group entry, *found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getgrnam_r("admin", &entry, buffer.data(), buffer.size(), &found) == 0 && found) return found->gr_gid;
+  return 0;
+}
+
+mode_t installedMode(mode_t mode, bool folder) {
+  mode_t installed = (mode & 0755) | 0444;
+  if (folder || (mode & 0111)) installed |= 0111;
+  return installed;
+}
+
+bool attributeKept(std::string_view name) {
+  // A quarantined bundle would ask every user before it runs, and run
+  // translocated; the staging mark belongs to the tool's own folders.
+  return name != "com.apple.quarantine" && name != kStagingMark;
+}
+
+Result copyFile(const Entry& from, const Entry& to, const struct stat& listed, const CopyRules& rules) {
+  // O_NONBLOCK: a FIFO put in the file's place must not hold the open.
+  Fd in(openat(from.directory, from.name.data(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info;
+  if (!in.valid()) return errno == ELOOP ? replaced(from.shown()) : Result::error("open", from.shown(), errno);
+  if (fstat(in.get(), &info) != 0) return Result::error("open", from.shown(), errno);
+  if (!S_ISREG(info.st_mode) || info.st_dev != listed.st_dev || info.st_ino != listed.st_ino) return replaced(from.shown());
+  Fd out(openat(to.directory, to.name.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!out.valid()) return Result::error("create", to.shown(), errno);
+  if (Result copied = copyFileData(in.get(), out.get(), info, from.shown(), to.shown(), rules.stopped); !copied) return copied;
+  if (Result copied = copyAttributes(in.get(), out.get(), from, to, rules); !copied) return copied;
+  noteDroppedBits(info.st_mode, from, rules);
+  return finish(out.get(), info, false, to, rules);
+}
+
+Result copyLink(const Entry& from, const Entry& to, const struct stat& listed, const CopyRules& rules) {
+  std::string target(static_cast<size_t>(std::max<off_t>(listed.st_size, 0)) + 1, '\0');
+  ssize_t n = readlinkat(from.directory, from.name.data(), target.data(), target.size());
+  if (n < 0 && errno == EINVAL) return replaced(from.shown());
+  if (n < 0) return Result::error("read the link", from.shown(), errno);
+  if (static_cast<size_t>(n) >= target.size()) return replaced(from.shown());  // it grew since it was looked at
+  target.resize(static_cast<size_t>(n));
+  if (symlinkat(target.c_str(), to.directory, to.name.data()) != 0) return Result::error("create the link", to.shown(), errno);
+  if (fchownat(to.directory, to.name.data(), kRoot, rules.group, AT_SYMLINK_NOFOLLOW) != 0 && errno != EPERM) {
+    return Result::error("change the owner of", to.shown(), errno);
+  }
+  Fd fromLink = openLinkItself(from.directory, from.name.data());
+  Fd toLink = openLinkItself(to.directory, to.name.data());
+  if (fromLink.valid() && toLink.valid()) {
+    if (Result copied = copyAttributes(fromLink.get(), toLink.get(), from, to, rules); !copied) return copied;
+  }
+  const EntryTimes times(listed);
+  if (utimensat(to.directory, to.name.data(), times.both, AT_SYMLINK_NOFOLLOW) != 0) {
+    return Result::error("set the times of", to.shown(), errno);
+  }
+  return {};
+}
+
+Result finishFolder(const Entry& from, const Entry& to, const struct stat& info, const CopyRules& rules) {
+  if (Result copied = copyAttributes(from.directory, to.directory, from, to, rules); !copied) return copied;
+  noteDroppedBits(info.st_mode, from, rules);
+  return finish(to.directory, info, true, to, rules);
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,45 @@
+#pragma once
+
+// The per-entry work of a bundle copy, the same on every system: what is
+// copied, and what an installed entry is given instead of what the image
+// said (owner, group, mode). The calls that differ are in
+// platform/system_copy.h.
+
+#include "copy/entry.h"
+#include "platform/system_copy.h"
+
+#include <functional>
+#include <string>
+
+#include <sys/stat.h>
+
+namespace tarnwell {
+
+struct CopyRules {
+  gid_t group;  // of every installed entry; the owner is root
+  StopCheck stopped;
+  std::function<void(const std::string&)> note;  // a line for the log
+};
+
+// The group an installed bundle belongs to: "admin" where it exists, else 0.
+gid_t adminGroup();
+
+// The mode an installed entry gets: writable by its owner at most,
+// readable by all, searchable by all when a folder or executable, and
+// without the set-user-ID, set-group-ID and sticky bits.
+mode_t installedMode(mode_t mode, bool folder);
+
+// Whether an extended attribute (named as on macOS) comes along.
+bool attributeKept(std::string_view name);
+
+// Makes `to`, which does not exist yet, like `from`, whose lstat the walk
+// saw as `listed`. The source must still be that entry when it is opened.
+Result copyFile(const Entry& from, const Entry& to, const struct stat& listed, const CopyRules& rules);
+Result copyLink(const Entry& from, const Entry& to, const struct stat& listed, const CopyRules& rules);
+
+// A folder's own attributes, owner, mode and times, once everything inside
+// it is in place (writing its entries would change its times, and its mode
+// might refuse them). `from` and `to` are the open folders themselves.
+Result finishFolder(const Entry& from, const Entry& to, const struct stat& info, const CopyRules& rules);
+
+}  // namespace tarnwell

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/errors.h"
+#include "platform/fd.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwell {
+
+// The extended attribute that marks a staging folder as the tool's own:
+// only root can set it on a root-owned folder of mode 0700.
+inline constexpr std::string_view kStagingMark = "com.tarnwell.staging";
+
+// A folder beside a bundle's destination, ".tarnwell-staging.NAME.TOKEN",
+// that only root can enter, where the new bundle is copied before it is
+// swapped into place. Its lock (a file inside it, locked for as long as
+// the run lives) tells every other run that it is in use, and its mark
+// (the token, in an extended attribute) that the tool made it.
+class Staging {
+ public:
+  // Makes one for the bundle `leaf` in the open `parent`, which
+  // `parentShown` names, locks and marks it.
+  static Result make(int parent, const std::string& parentShown, const std::string& leaf, Staging* staging);
+
+  int fd() const { return folder_.get(); }
+  const std::string& shown() const { return shown_; }
+
+  // Whether it is still where it was made and holds `entries` entries
+  // below `leaf` (the whole copy): nothing else may have changed it.
+  Result intact(const std::string& leaf, uint64_t entries) const;
+
+  // Removes it and everything in it, its lock last.
+  Result remove();
+
+ private:
+  int parent_ = -1;
+  std::string name_, shown_;
+  Fd folder_, lock_;
+};
+
+// Removes the staging folders that runs which are gone left for the bundle
+// `leaf` in `parent`: marked by the tool, and not locked by a live run.
+// Nothing else is touched. One element for each folder removed or tried.
+struct Leftover {
+  std::string shown;
+  Result removed;
+};
+std::vector<Leftover> removeLeftovers(int parent, const std::string& parentShown, const std::string& leaf);
+
+// A name beside the bundle `leaf` that is free: `kind` ("staging" or
+// "kept"), the bundle's name and a random token.
+std::string freshName(std::string_view kind, const std::string& leaf, std::string* token = nullptr);
+
+}  // namespace tarnwell

@@ -1,0 +1,199 @@
+#include "platform/system_copy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+#if defined(__APPLE__)
+#include <copyfile.h>
+#include <sys/xattr.h>
+#else
+#include <sys/xattr.h>
+#endif
+
+namespace tarnwell {
+
+#if defined(__APPLE__)
+
+Result copyFileData(int in, int out, const struct stat& /*info*/, const std::string& fromShown,
+                    const std::string& /*toShown*/, const StopCheck& stopped) {
+  if (fcopyfile(in, out, nullptr, COPYFILE_DATA | COPYFILE_DATA_SPARSE) != 0) {
+    return Result::error("copy", fromShown, errno);
+  }
+  if (int signal = stopped()) return Result::failure(describeStop("copy", fromShown, signal));
+  return {};
+}
+
+int listAttributes(int fd, std::vector<std::string>* names) {
+  ssize_t size = flistxattr(fd, nullptr, 0, 0);
+  if (size < 0) return errno == ENOTSUP ? 0 : errno;
+  std::vector<char> buffer(static_cast<size_t>(size));
+  size = flistxattr(fd, buffer.data(), buffer.size(), 0);
+  if (size < 0) return errno;
+  for (ssize_t at = 0; at < size;) {
+    std::string name(buffer.data() + at);
+    at += static_cast<ssize_t>(name.size()) + 1;
+    names->push_back(std::move(name));
+  }
+  return 0;
+}
+
+int readAttribute(int fd, const std::string& name, std::string* value) {
+  ssize_t size = fgetxattr(fd, name.c_str(), nullptr, 0, 0, 0);
+  if (size < 0) return errno;
+  value->resize(static_cast<size_t>(size));
+  size = fgetxattr(fd, name.c_str(), value->data(), value->size(), 0, 0);
+  if (size < 0) return errno;
+  value->resize(static_cast<size_t>(size));
+  return 0;
+}
+
+int writeAttribute(int fd, const std::string& name, std::string_view value) {
+  return fsetxattr(fd, name.c_str(), value.data(), value.size(), 0, 0) == 0 ? 0 : errno;
+}
+
+Fd openLinkItself(int directory, const char* name) {
+  return Fd(openat(directory, name, O_RDONLY | O_SYMLINK | O_CLOEXEC));  // O_NOFOLLOW would refuse it
+}
+
+Result copyFlags(int out, const struct stat& info, const std::string& shown) {
+  if ((info.st_flags & UF_HIDDEN) != 0 && fchflags(out, UF_HIDDEN) != 0) return Result::error("set the flags of", shown, errno);
+  return {};
+}
+
+namespace {
+constexpr unsigned kLocks = UF_IMMUTABLE | UF_APPEND;
+bool unlock(int fd) {
+  struct stat info;
+  return fd >= 0 && fstat(fd, &info) == 0 && (info.st_flags & kLocks) != 0 && fchflags(fd, info.st_flags & ~kLocks) == 0;
+}
+}  // namespace
+
+bool clearLockFlags(int directory, const char* name) {
+  Fd entry(openat(directory, name, O_RDONLY | O_SYMLINK | O_NONBLOCK | O_CLOEXEC));
+  bool entryCleared = unlock(entry.get());
+  bool directoryCleared = unlock(directory);
+  return entryCleared || directoryCleared;
+}
+
+int renameSwap(int fromDirectory, const char* fromName, int toDirectory, const char* toName) {
+  return renameatx_np(fromDirectory, fromName, toDirectory, toName, RENAME_SWAP) == 0 ? 0 : errno;
+}
+
+int renameNoReplace(int fromDirectory, const char* fromName, int toDirectory, const char* toName) {
+  return renameatx_np(fromDirectory, fromName, toDirectory, toName, RENAME_EXCL) == 0 ? 0 : errno;
+}
+
+#else
+
+namespace {
+
+constexpr size_t kChunk = size_t{64} << 20;  // between two looks at the stop flag
+constexpr std::string_view kUserPrefix = "user.";
+
+// Copies [at, end) at the same offsets; copy_file_range where the file
+// systems allow it, else through a buffer.
+Result copyRange(int in, int out, off_t at, off_t end, const std::string& fromShown, const std::string& toShown,
+                 const StopCheck& stopped) {
+  bool ranged = true;
+  std::vector<char> buffer;
+  while (at < end) {
+    if (int signal = stopped()) return Result::failure(describeStop("copy", fromShown, signal));
+    size_t want = static_cast<size_t>(std::min<off_t>(end - at, static_cast<off_t>(kChunk)));
+    ssize_t n;
+    if (ranged) {
+      off_t inAt = at, outAt = at;
+      n = copy_file_range(in, &inAt, out, &outAt, want, 0);
+      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+        ranged = false;
+        continue;
+      }
+      if (n < 0 && errno != EINTR) return Result::error("copy", fromShown, errno);
+    } else {
+      buffer.resize(size_t{1} << 17);
+      n = pread(in, buffer.data(), std::min(want, buffer.size()), at);
+      if (n < 0 && errno != EINTR) return Result::error("read", fromShown, errno);
+      for (ssize_t done = 0; n > 0 && done < n;) {
+        ssize_t w = pwrite(out, buffer.data() + done, static_cast<size_t>(n - done), at + done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) return Result::error("write", toShown, errno);
+        done += w;
+      }
+    }
+    if (n == 0) break;  // the source shrank meanwhile
+    if (n > 0) at += n;
+  }
+  return {};
+}
+
+}  // namespace
+
+// Files that look sparse (fewer blocks than their size needs) are walked
+// with SEEK_DATA/SEEK_HOLE, so that only their data is copied.
+Result copyFileData(int in, int out, const struct stat& info, const std::string& fromShown, const std::string& toShown,
+                    const StopCheck& stopped) {
+  off_t size = info.st_size;
+  bool sparse = info.st_blocks * 512 < size;
+  for (off_t at = 0; at < size;) {
+    off_t data = sparse ? lseek(in, at, SEEK_DATA) : at;
+    if (data < 0 && errno == ENXIO) break;  // a hole to the end
+    if (data < 0) data = at;                // no hole support: all data
+    off_t hole = sparse ? lseek(in, data, SEEK_HOLE) : size;
+    if (hole < 0 || hole > size) hole = size;
+    if (Result copied = copyRange(in, out, data, hole, fromShown, toShown, stopped); !copied) return copied;
+    at = hole;
+  }
+  if (ftruncate(out, size) != 0) return Result::error("write", toShown, errno);
+  return {};
+}
+
+int listAttributes(int fd, std::vector<std::string>* names) {
+  ssize_t size = flistxattr(fd, nullptr, 0);
+  if (size < 0) return errno == ENOTSUP ? 0 : errno;
+  std::vector<char> buffer(static_cast<size_t>(size));
+  size = flistxattr(fd, buffer.data(), buffer.size());
+  if (size < 0) return errno;
+  for (ssize_t at = 0; at < size;) {
+    std::string_view name(buffer.data() + at);
+    at += static_cast<ssize_t>(name.size()) + 1;
+    if (name.starts_with(kUserPrefix)) names->emplace_back(name.substr(kUserPrefix.size()));
+  }
+  return 0;
+}
+
+int readAttribute(int fd, const std::string& name, std::string* value) {
+  const std::string full = std::string(kUserPrefix) + name;
+  ssize_t size = fgetxattr(fd, full.c_str(), nullptr, 0);
+  if (size < 0) return errno;
+  value->resize(static_cast<size_t>(size));
+  size = fgetxattr(fd, full.c_str(), value->data(), value->size());
+  if (size < 0) return errno;
+  value->resize(static_cast<size_t>(size));
+  return 0;
+}
+
+int writeAttribute(int fd, const std::string& name, std::string_view value) {
+  const std::string full = std::string(kUserPrefix) + name;
+  return fsetxattr(fd, full.c_str(), value.data(), value.size(), 0) == 0 ? 0 : errno;
+}
+
+Fd openLinkItself(int /*directory*/, const char* /*name*/) { return Fd(); }
+
+Result copyFlags(int /*out*/, const struct stat& /*info*/, const std::string& /*shown*/) { return {}; }
+
+bool clearLockFlags(int /*directory*/, const char* /*name*/) { return false; }
+
+int renameSwap(int fromDirectory, const char* fromName, int toDirectory, const char* toName) {
+  return renameat2(fromDirectory, fromName, toDirectory, toName, RENAME_EXCHANGE) == 0 ? 0 : errno;
+}
+
+int renameNoReplace(int fromDirectory, const char* fromName, int toDirectory, const char* toName) {
+  return renameat2(fromDirectory, fromName, toDirectory, toName, RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+#endif
+
+}  // namespace tarnwell
