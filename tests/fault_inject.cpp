@@ -4,6 +4,9 @@
 // tool's staging folders). Every other call goes to the C library.
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <sys/stat.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -52,4 +55,38 @@ extern "C" ssize_t copy_file_range(int in, off64_t* inAt, int out, off64_t* outA
   if (getenv("TARNWELL_FAULT_SLOW")) usleep(100000);
   static auto real = next<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned)>("copy_file_range");
   return real(in, inAt, out, outAt, length, flags);
+}
+
+// TARNWELL_FAULT_FIFO=NAME puts a FIFO in the place of the entry NAME the
+// first time the tool opens it to read, as a process racing on a writable
+// volume could between the listing and the open.
+static int swapForFifo(int directory, const char* path, int flags) {
+  static bool done = false;
+  const char* name = getenv("TARNWELL_FAULT_FIFO");
+  if (name && !done && !(flags & O_CREAT) && strcmp(path, name) == 0 && strcmp(program_invocation_short_name, "tarnwell") == 0) {
+    done = true;
+    unlinkat(directory, path, 0);
+    mkfifoat(directory, path, 0644);
+  }
+  return 0;
+}
+
+extern "C" int openat(int directory, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = (flags & O_CREAT) ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  swapForFifo(directory, path, flags);
+  static auto real = next<int (*)(int, const char*, int, ...)>("openat");
+  return real(directory, path, flags, mode);
+}
+
+extern "C" int openat64(int directory, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  mode_t mode = (flags & O_CREAT) ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  swapForFifo(directory, path, flags);
+  static auto real = next<int (*)(int, const char*, int, ...)>("openat64");
+  return real(directory, path, flags, mode);
 }

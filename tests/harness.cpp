@@ -4,7 +4,10 @@
 #include <regex>
 #include <sstream>
 
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -132,6 +135,39 @@ std::string entitiesPlist(const std::vector<std::string>& mountPoints) {
     xml += "</dict>\n";
   }
   return xml + "</array></dict></plist>\n";
+}
+
+namespace {
+
+int openChain(const fs::path& root, int depth, bool make) {
+  fs::create_directories(root);
+  int at = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  for (int i = 0; i < depth && at >= 0; ++i) {
+    if (make) mkdirat(at, "d", 0755);
+    int next = openat(at, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    close(at);
+    at = next;
+  }
+  EXPECT_GE(at, 0) << root;
+  return at;
+}
+
+}  // namespace
+
+void makeChain(const fs::path& root, int depth) {
+  int above = openChain(root, depth - 1, true), bottom = openChain(root, depth, true);
+  close(openat(bottom, "a", O_WRONLY | O_CREAT, 0644));
+  EXPECT_EQ(linkat(bottom, "a", above, "b", 0), 0);
+  close(bottom);
+  close(above);
+}
+
+struct stat chainBottom(const fs::path& root, int depth, const std::string& name) {
+  int bottom = openChain(root, depth, false);
+  struct stat info {};
+  EXPECT_EQ(fstatat(bottom, name.c_str(), &info, AT_SYMLINK_NOFOLLOW), 0) << name;
+  close(bottom);
+  return info;
 }
 
 }  // namespace tarnwell::test

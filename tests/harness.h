@@ -66,4 +66,10 @@ fs::path sampleImage(const std::string& name = "Sample.dmg", const std::string& 
 // An attach answer whose entities have these mount points ("-": none).
 std::string entitiesPlist(const std::vector<std::string>& mountPoints);
 
+// A chain of `depth` folders named "d" below `root` (made if need be),
+// deeper than any path the system takes whole, ending in a file "a", with
+// a hard link "b" to it one level up; and the lstat of `name` at `depth`.
+void makeChain(const fs::path& root, int depth);
+struct stat chainBottom(const fs::path& root, int depth, const std::string& name);
+
 }  // namespace tarnwell::test

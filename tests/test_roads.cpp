@@ -268,6 +268,110 @@ const std::vector<Road> kRoads = {
 #endif
 };
 
+// Nothing runs from a base directory that others could change.
+Road untrusted(const std::string& name, const std::string& change, const std::string& line) {
+  return {name, [=] { sampleImage(), sh(change); }, {"Sample.dmg", "Foo.app"}, 1, Attached, {line},
+          [](const Outcome& run) { EXPECT_EQ(run.log.size(), 3u); EXPECT_TRUE(run.calls.empty()); expectOnly({}); }};
+}
+
+const std::string kUnsafe = "The base directory \"/Library/Tarnwell\" is not safe: ";
+
+const std::vector<Road> kHostileBaseRoads = {
+    untrusted("WritableByOthers", "chmod 777 /Library/Tarnwell", kUnsafe + "\"/Library/Tarnwell\" may be written by group or others"),
+    untrusted("AStickyFolderAbove", "chmod 1777 /Library", kUnsafe + "\"/Library\" may be written by group or others"),
+    untrusted("OwnedByAUser", "chown 501 /Library/Tarnwell", kUnsafe + "\"/Library/Tarnwell\" is owned by user 501, not root"),
+    untrusted("TheLockIsAFolder", "mkdir /Library/Tarnwell/tarnwell.lock",
+              "Could not lock \"/Library/Tarnwell/tarnwell.lock\": Is a directory"),
+    {"ResultIsALinkToAForgedAnswer",
+     [] {
+       sampleImage(), writeText("/forged", entitiesPlist({"/Volumes/Forged"})), sh("mkdir -p /Volumes/Forged/Foo.app");
+       scenario("attach-script", "rm " + kResult + " && ln -s /forged " + kResult);
+     },
+     {"Sample.dmg", "Foo.app"}, 1, Attached, {kFailed + "Could not read \"" + kResult + "\": Too many levels of symbolic links"},
+     [](const Outcome&) { expectOnly({}); }},
+    {"ResultIsAFifo", [] { sampleImage(), scenario("attach-script", "rm " + kResult + " && mkfifo " + kResult); },
+     {"Sample.dmg", "Foo.app"}, 1, Attached, {kFailed + "Could not read \"" + kResult + "\": it is not a regular file"}},
+};
+
+// Under /Volumes/Deep, where the attach answer points: folder trees that
+// the stand-in's cp would not copy.
+void deepVolume(const std::function<void()>& make) {
+  answer(entitiesPlist({"/Volumes/Deep"}));
+  make();
+  sh(kOldApp);
+}
+
+const std::vector<std::string> kSmallStack = {"/bin/sh", "-c", "ulimit -s 256; ulimit -n 48; exec \"$0\" \"$@\""};
+
+const std::vector<Road> kHostileImageRoads = {
+    // Owners and modes are not the image's to choose.
+    {"OwnersAndModes",
+     [] {
+       sh("cd " + (sampleImage() / "Foo.app/Contents").string() + " && mkdir -m 2775 shared && mkdir -m 1777 tmp && mkdir mine"
+          " && touch wide private && chmod 777 wide && chmod 600 private && chown -R 1234:1234 mine wide private shared");
+     },
+     {"Sample.dmg", "Foo.app"}, 0, Cleaned, {"App Copied successfully"},
+     [](const Outcome& run) {
+       EXPECT_TRUE(run.logged("Dropped the set-group-ID bit of \"/Volumes/Sample/Foo.app/Contents/shared\""));
+       EXPECT_TRUE(run.logged("Dropped the sticky bit of \"/Volumes/Sample/Foo.app/Contents/tmp\""));
+       // Anything not root's, writable by group or others, special, unreadable, or a folder not searchable by all.
+       sh("test -z \"$(find /Applications/Foo.app ! -type l \\( ! -user 0 -o ! -group 0 -o -perm /7022 -o ! -perm -444"
+          " -o -type d ! -perm -111 \\) -print)\" && test \"$(stat -c %a /Applications/Foo.app/Contents/wide)\" = 755");
+     }},
+    {"AVolumeNameAndAnItemForgeNoEntry",
+     [] {
+       sh("mkdir -p \"" + (sampleImage() / "E\x1b[31m\xff.app").string() + "\"");
+       scenario("mount-point", "/Volumes/A\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry");
+     },
+     {"Sample.dmg", "E\x1b[31m\xff.app"}, 0, Cleaned,
+     {"mount-point : /Volumes/A\\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry",
+      "installAppsAndPkg(_:_:_:):Copying from appPath : /Volumes/A\\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry/E\\x1b[31m\\xff.app "
+      "destinationPath :/Applications/E\\x1b[31m\\xff.app",
+      "Given Command /bin/bash hdiutil detach -force \"/Volumes/A\\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry\""},
+     [](const Outcome& run) {
+       EXPECT_FALSE(run.logged("Forged entry"));
+       EXPECT_EQ(readText("/standin/tool.err").find_first_of("\x1b\xff"), std::string::npos);
+     }},
+    {"DeeperThanTheLimit", [] { deepVolume([] { makeChain("/Volumes/Deep/Foo.app", 4096); }); }, {"Sample.dmg", "Foo.app"}, 1, Cleaned,
+     {"App already exist , hence replacing"},
+     [](const Outcome& run) {
+       EXPECT_TRUE(loggedStart(run, kCopyFailed + "Could not copy \"/Volumes/Deep/Foo.app/d/d/d/", "/d/d\": it nests deeper than 4096 levels"));
+       expectOnly({"Foo.app"}, "old\n");
+     }},
+    // Faithful at any depth: hard links past PATH_MAX, no recursion on a
+    // small stack, few descriptors for an old bundle deeper than their limit.
+    {"DeepUnderASmallStackAndFewDescriptors",
+     [] {
+       deepVolume([] { makeChain("/Volumes/Deep/Foo.app", 3000); });
+       sh("rm -rf /Applications/Foo.app"), makeChain("/Applications/Foo.app", 200);
+     },
+     {"Sample.dmg", "Foo.app"}, 0, Cleaned, {"App already exist , hence replacing", "App Copied successfully"},
+     [](const Outcome&) {
+       EXPECT_EQ(chainBottom("/Applications/Foo.app", 3000, "a").st_ino, chainBottom("/Applications/Foo.app", 2999, "b").st_ino);
+       expectOnly({"Foo.app"});
+     },
+     kSmallStack},
+    {"AFileSwappedForAFifoAfterTheListing", [] { sampleImage(), sh(kOldApp); }, {"Sample.dmg", "Foo.app"}, 1, Cleaned,
+     {kCopyFailed + "Could not copy \"/Volumes/Sample/Foo.app/Contents/Versions/A/random\": it was replaced while being copied"},
+     [](const Outcome&) { expectOnly({"Foo.app"}, "old\n"); },
+     {"/bin/sh", "-c", std::string("TARNWELL_FAULT_FIFO=random LD_PRELOAD=") + TARNWELL_FAULT_LIBRARY +
+                           " ASAN_OPTIONS=verify_asan_link_order=0 exec \"$0\" \"$@\""}},
+};
+
+// A child that floods: its output is kept bounded, and so is the tool.
+const std::vector<Road> kHostileChildrenRoads = {
+    {"AttachChattersThreeHundredMegabytes",
+     [] { sampleImage(), scenario("attach-script", "head -c 300000000 /dev/zero | tr '\\0' x >&2"); }, {"Sample.dmg", "Bar.pkg"}, 0, Cleaned, {},
+     [](const Outcome& run) {
+       EXPECT_TRUE(loggedStart(run, "terminationStatus : 0 output : xxx", "\n(299868928 bytes of output left out)\n" + std::string(65536, 'x')));
+       for (const std::string& entry : run.log) EXPECT_LT(entry.size(), 140000u);
+     },
+#if !defined(TARNWELL_SANITIZED)  // the sanitizers reserve more address space than this
+     {"/bin/sh", "-c", "ulimit -v 300000; exec \"$0\" \"$@\""}
+#endif
+    },
+};
+
 class Roads : public testing::TestWithParam<Road> {};
 
 TEST_P(Roads, EndAsTheyShould) {
@@ -287,6 +391,10 @@ TEST_P(Roads, EndAsTheyShould) {
   road.check(run);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tool, Roads, testing::ValuesIn(kRoads), [](const auto& info) { return info.param.name; });
+auto rowName = [](const auto& info) { return info.param.name; };
+INSTANTIATE_TEST_SUITE_P(Tool, Roads, testing::ValuesIn(kRoads), rowName);
+INSTANTIATE_TEST_SUITE_P(HostileBase, Roads, testing::ValuesIn(kHostileBaseRoads), rowName);
+INSTANTIATE_TEST_SUITE_P(HostileImage, Roads, testing::ValuesIn(kHostileImageRoads), rowName);
+INSTANTIATE_TEST_SUITE_P(HostileChildren, Roads, testing::ValuesIn(kHostileChildrenRoads), rowName);
 
 }  // namespace

@@ -216,3 +216,86 @@ TEST(Runs, OverlappingRunsTakeTurns) {
   EXPECT_EQ(names("/Applications"), std::vector<std::string>{"Foo.app"});
   EXPECT_EQ(installedVersion(10), "new\n");
 }
+
+// Another run, or root itself, at the staging folder while a copy runs: a
+// live run's folder is never removed, and a copy that was changed is never
+// swapped in.
+struct Race {
+  std::string name;
+  std::function<pid_t()> during;  // a second run, or 0
+  int status;
+  std::string version;
+};
+
+class Races : public testing::TestWithParam<Race> {};
+
+TEST_P(Races, NeverSwapInAPartialCopy) {
+  REQUIRE_SANDBOX();
+  constexpr int kFiles = 40;
+  versionedBundles(kFiles);
+  pid_t first = startTool({"Sample.dmg", "Foo.app"}, kSlowCopy);
+  waitFor([] { return std::system("test $(ls /Applications/.tarnwell-staging.*/Foo.app/Contents 2>/dev/null | wc -l) -ge 5") == 0; });
+  pid_t second = GetParam().during();
+  Outcome run = finishTool(first);
+  EXPECT_EQ(run.status, GetParam().status);
+  if (second) EXPECT_EQ(finishTool(second, "second").status, 0);
+  EXPECT_EQ(installedVersion(kFiles), GetParam().version);
+  EXPECT_EQ(names("/Applications"), std::vector<std::string>{"Foo.app"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Races,
+    testing::Values(Race{.name = "ARunFromAnotherBaseDirectory",
+                         .during = [] {
+                           sh("mkdir -p /Library/Other && cp -a /Library/Tarnwell/Sample.dmg /Library/Other/");
+                           return startTool({"Sample.dmg", "Foo.app"}, kSlowCopy, "/Library/Other", "second");
+                         },
+                         .status = 0,
+                         .version = "new\n"},
+                    Race{.name = "RootRemovesACopiedFile",
+                         .during = [] {
+                           sh("rm \"$(ls -d /Applications/.tarnwell-staging.*/Foo.app/Contents/f* | head -1)\"");
+                           return pid_t{0};
+                         },
+                         .status = 1,
+                         .version = "old\n"}),
+    [](const auto& info) { return info.param.name; });
+
+// Children that do not end when the tool is stopped: each is killed with
+// its process group in the end, before the volume is detached, and the
+// tool ends by the signal. Each sleeps for a time of its own: the sandboxes
+// of tests that run at once share their process ids.
+struct Stubborn {
+  std::string name;
+  std::string setting;  // the stand-in's scenario switch that makes it stubborn
+  std::string sleep;    // how long it sleeps, ignoring SIGTERM
+  bool detached;
+};
+
+class HostileChildren : public testing::TestWithParam<Stubborn> {};
+
+TEST_P(HostileChildren, AreKilledAfterAStop) {
+  REQUIRE_SANDBOX();
+  const Stubborn& child = GetParam();
+  const std::string sleeping = "pgrep -f 'sleep " + child.sleep + "$'";
+  sampleImage();
+  scenario("installer-script", "touch /standin/stubborn; sleep 30 & wait");
+  scenario("detach-script", sleeping + " >> /standin/at-detach");
+  const std::string stubborn = "trap '' TERM; touch /standin/stubborn; sleep " + child.sleep;
+  scenario(child.setting, child.setting == "detach-script" ? readText("/standin/scenario/detach-script") + "; " + stubborn : stubborn);
+  pid_t tool = startTool({"Sample.dmg", "Bar.pkg"});
+  waitFor([&] { return fs::exists("/standin/stubborn"); });
+  kill(tool, SIGTERM);
+  Outcome run = finishTool(tool);
+  EXPECT_EQ(run.signal, SIGTERM);
+  EXPECT_EQ(run.detached(), child.detached);
+  EXPECT_EQ(readText("/standin/at-detach"), "") << "the volume was detached under a running child";
+  EXPECT_NE(std::system((sleeping + " >/dev/null").c_str()), 0) << "a child outlived the tool";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, HostileChildren,
+    testing::Values(Stubborn{"AnAttachThatHangs", "attach-script", "611", false},
+                    Stubborn{"AnInstallerThatIgnoresTerm", "installer-script", "612", true},
+                    Stubborn{"ADetachThatHangs", "detach-script", "613", true}),
+    [](const auto& info) { return info.param.name; });

@@ -219,6 +219,13 @@ WaitResult Child::wait(std::optional<std::chrono::milliseconds> limit, bool inte
 }
 
 bool Child::reap(int options) {
+  if (killGroupAtEnd_) {
+    siginfo_t ended{};
+    while (waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOWAIT | options) < 0 && errno == EINTR) {
+    }
+    if (ended.si_pid != pid_) return false;
+    kill(-pid_, SIGKILL);
+  }
   int raw = 0;
   pid_t got;
   do {

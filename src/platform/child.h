@@ -61,6 +61,11 @@ class Child {
   // been waited for (after that its group id may belong to another).
   void signalGroup(int signal);
 
+  // From now on, when the child ends, whatever is left of its process group
+  // is killed before the child is waited for: its group id is still its
+  // own then.
+  void killGroupAtEnd() { killGroupAtEnd_ = true; }
+
  private:
   Child() = default;
   void readSome();  // closes the pipe at end of file or on error
@@ -72,6 +77,7 @@ class Child {
   std::function<void(std::string_view)> output_;
   bool reaped_ = false;
   bool endedUnwatched_ = false;  // it ended before its end could be watched
+  bool killGroupAtEnd_ = false;
   int status_ = -1;
   std::string startError_;
 };

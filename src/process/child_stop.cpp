@@ -7,6 +7,7 @@
 namespace tarnwell {
 
 WaitResult endAfterStop(Child& child, std::chrono::milliseconds patience) {
+  child.killGroupAtEnd();
   if (patience.count() > 0) {
     if (WaitResult waited = child.wait(patience); waited != WaitResult::StillRunning) return waited;
   }
