@@ -37,7 +37,7 @@ for target in aarch64-macos x86_64-macos; do
   mkdir -p "$out/$target"
   for source in "${sources[@]}"; do
     object=$out/$target/$(echo "${source%.cpp}" | tr / _).o
-    "$zig" c++ -target "$target" -std=c++20 -O2 "${warnings[@]}" -Isrc -F"$sdk" -c "$source" -o "$object"
+    "$zig" c++ -target "$target" -std=c++20 -O2 "${warnings[@]}" -Isrc -isystem "$sdk/include" -F"$sdk" -c "$source" -o "$object"
     objects+=("$object")
   done
   binary=$out/$target/tarnwell
