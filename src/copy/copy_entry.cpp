@@ -59,7 +59,7 @@ Result copyAttributes(int from, int to, const Entry& fromEntry, const Entry& toE
 Result finish(int fd, const struct stat& info, bool folder, const Entry& shownAs, const CopyRules& rules) {
   if (fchown(fd, kRoot, rules.group) != 0 && errno != EPERM) return Result::error("change the owner of", shownAs.shown(), errno);
   if (fchmod(fd, installedMode(info.st_mode, folder)) != 0) return Result::error("change the mode of", shownAs.shown(), errno);
-  if (Result flagged = copyFlags(fd, info, shownAs.shown()); !flagged) return flagged;
+  if (int error = copyFlags(fd, info)) return Result::error("set the flags of", shownAs.shown(), error);
   const EntryTimes times(info);
   if (futimens(fd, times.both) != 0) return Result::error("set the times of", shownAs.shown(), errno);
   return {};
@@ -95,7 +95,11 @@ Result copyFile(const Entry& from, const Entry& to, const struct stat& listed, c
   if (!S_ISREG(info.st_mode) || info.st_dev != listed.st_dev || info.st_ino != listed.st_ino) return replaced(from.shown());
   Fd out(openat(to.directory, to.name.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!out.valid()) return Result::error("create", to.shown(), errno);
-  if (Result copied = copyFileData(in.get(), out.get(), info, from.shown(), to.shown(), rules.stopped); !copied) return copied;
+  if (DataCopy copied = copyFileData(in.get(), out.get(), info, rules.stopped); copied.signal) {
+    return Result::failure(describeStop("copy", from.shown(), copied.signal));
+  } else if (copied.error) {
+    return Result::error(copied.writing ? "write" : "copy", copied.writing ? to.shown() : from.shown(), copied.error);
+  }
   if (Result copied = copyAttributes(in.get(), out.get(), from, to, rules); !copied) return copied;
   noteDroppedBits(info.st_mode, from, rules);
   return finish(out.get(), info, false, to, rules);

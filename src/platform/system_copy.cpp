@@ -18,18 +18,14 @@ namespace tarnwell {
 
 #if defined(__APPLE__)
 
-Result copyFileData(int in, int out, const struct stat& /*info*/, const std::string& fromShown,
-                    const std::string& /*toShown*/, const StopCheck& stopped) {
-  if (fcopyfile(in, out, nullptr, COPYFILE_DATA | COPYFILE_DATA_SPARSE) != 0) {
-    return Result::error("copy", fromShown, errno);
-  }
-  if (int signal = stopped()) return Result::failure(describeStop("copy", fromShown, signal));
-  return {};
+DataCopy copyFileData(int in, int out, const struct stat& /*info*/, const StopCheck& stopped) {
+  if (fcopyfile(in, out, nullptr, COPYFILE_DATA | COPYFILE_DATA_SPARSE) != 0) return {errno, false, 0};
+  return {0, false, stopped()};
 }
 
 int listAttributes(int fd, std::vector<std::string>* names) {
   ssize_t size = flistxattr(fd, nullptr, 0, 0);
-  if (size < 0) return errno == ENOTSUP ? 0 : errno;
+  if (size <= 0) return size < 0 && errno != ENOTSUP ? errno : 0;
   std::vector<char> buffer(static_cast<size_t>(size));
   size = flistxattr(fd, buffer.data(), buffer.size(), 0);
   if (size < 0) return errno;
@@ -59,9 +55,8 @@ Fd openLinkItself(int directory, const char* name) {
   return Fd(openat(directory, name, O_RDONLY | O_SYMLINK | O_CLOEXEC));  // O_NOFOLLOW would refuse it
 }
 
-Result copyFlags(int out, const struct stat& info, const std::string& shown) {
-  if ((info.st_flags & UF_HIDDEN) != 0 && fchflags(out, UF_HIDDEN) != 0) return Result::error("set the flags of", shown, errno);
-  return {};
+int copyFlags(int out, const struct stat& info) {
+  return (info.st_flags & UF_HIDDEN) != 0 && fchflags(out, UF_HIDDEN) != 0 ? errno : 0;
 }
 
 namespace {
@@ -96,12 +91,11 @@ constexpr std::string_view kUserPrefix = "user.";
 
 // Copies [at, end) at the same offsets; copy_file_range where the file
 // systems allow it, else through a buffer.
-Result copyRange(int in, int out, off_t at, off_t end, const std::string& fromShown, const std::string& toShown,
-                 const StopCheck& stopped) {
+DataCopy copyRange(int in, int out, off_t at, off_t end, const StopCheck& stopped) {
   bool ranged = true;
   std::vector<char> buffer;
   while (at < end) {
-    if (int signal = stopped()) return Result::failure(describeStop("copy", fromShown, signal));
+    if (int signal = stopped()) return {0, false, signal};
     size_t want = static_cast<size_t>(std::min<off_t>(end - at, static_cast<off_t>(kChunk)));
     ssize_t n;
     if (ranged) {
@@ -111,15 +105,15 @@ Result copyRange(int in, int out, off_t at, off_t end, const std::string& fromSh
         ranged = false;
         continue;
       }
-      if (n < 0 && errno != EINTR) return Result::error("copy", fromShown, errno);
+      if (n < 0 && errno != EINTR) return {errno, false, 0};
     } else {
       buffer.resize(size_t{1} << 17);
       n = pread(in, buffer.data(), std::min(want, buffer.size()), at);
-      if (n < 0 && errno != EINTR) return Result::error("read", fromShown, errno);
+      if (n < 0 && errno != EINTR) return {errno, false, 0};
       for (ssize_t done = 0; n > 0 && done < n;) {
         ssize_t w = pwrite(out, buffer.data() + done, static_cast<size_t>(n - done), at + done);
         if (w < 0 && errno == EINTR) continue;
-        if (w < 0) return Result::error("write", toShown, errno);
+        if (w < 0) return {errno, true, 0};
         done += w;
       }
     }
@@ -133,8 +127,7 @@ Result copyRange(int in, int out, off_t at, off_t end, const std::string& fromSh
 
 // Files that look sparse (fewer blocks than their size needs) are walked
 // with SEEK_DATA/SEEK_HOLE, so that only their data is copied.
-Result copyFileData(int in, int out, const struct stat& info, const std::string& fromShown, const std::string& toShown,
-                    const StopCheck& stopped) {
+DataCopy copyFileData(int in, int out, const struct stat& info, const StopCheck& stopped) {
   off_t size = info.st_size;
   bool sparse = info.st_blocks * 512 < size;
   for (off_t at = 0; at < size;) {
@@ -143,16 +136,16 @@ Result copyFileData(int in, int out, const struct stat& info, const std::string&
     if (data < 0) data = at;                // no hole support: all data
     off_t hole = sparse ? lseek(in, data, SEEK_HOLE) : size;
     if (hole < 0 || hole > size) hole = size;
-    if (Result copied = copyRange(in, out, data, hole, fromShown, toShown, stopped); !copied) return copied;
+    if (DataCopy copied = copyRange(in, out, data, hole, stopped); copied.error || copied.signal) return copied;
     at = hole;
   }
-  if (ftruncate(out, size) != 0) return Result::error("write", toShown, errno);
+  if (ftruncate(out, size) != 0) return {errno, true, 0};
   return {};
 }
 
 int listAttributes(int fd, std::vector<std::string>* names) {
   ssize_t size = flistxattr(fd, nullptr, 0);
-  if (size < 0) return errno == ENOTSUP ? 0 : errno;
+  if (size <= 0) return size < 0 && errno != ENOTSUP ? errno : 0;
   std::vector<char> buffer(static_cast<size_t>(size));
   size = flistxattr(fd, buffer.data(), buffer.size());
   if (size < 0) return errno;
@@ -182,7 +175,7 @@ int writeAttribute(int fd, const std::string& name, std::string_view value) {
 
 Fd openLinkItself(int /*directory*/, const char* /*name*/) { return Fd(); }
 
-Result copyFlags(int /*out*/, const struct stat& /*info*/, const std::string& /*shown*/) { return {}; }
+int copyFlags(int /*out*/, const struct stat& /*info*/) { return 0; }
 
 bool clearLockFlags(int /*directory*/, const char* /*name*/) { return false; }
 

@@ -31,11 +31,19 @@ struct EntryTimes {
   struct timespec both[2];
 };
 
+// How a data copy ended: the errno of the call that failed and whether it
+// was writing, or the stop signal that ended it; all 0 when it worked.
+// Names are left to the caller, who knows them.
+struct DataCopy {
+  int error = 0;
+  bool writing = false;
+  int signal = 0;
+};
+
 // Copies the data of the regular file `in` (whose fstat is `info`) into
 // the empty `out`, holes kept: fcopyfile on Apple, copy_file_range or a
-// buffer elsewhere. `fromShown` and `toShown` name them in errors.
-Result copyFileData(int in, int out, const struct stat& info, const std::string& fromShown,
-                    const std::string& toShown, const StopCheck& stopped);
+// buffer elsewhere.
+DataCopy copyFileData(int in, int out, const struct stat& info, const StopCheck& stopped);
 
 // Extended attributes through a descriptor, named as on macOS. On Linux,
 // where they stand in for them, they are the user.* attributes with the
@@ -57,7 +65,7 @@ Fd openLinkItself(int directory, const char* name);
 // Gives `out` the file flags of `info` that an installed bundle keeps
 // (Apple: the hidden flag; no locks, nothing only root may set). Nothing
 // elsewhere.
-Result copyFlags(int out, const struct stat& info, const std::string& shown);
+int copyFlags(int out, const struct stat& info);  // 0 or an errno
 
 // Clears the flags that stop `name` in `directory`, and `directory`
 // itself, from being removed (locked in Finder: uchg, uappnd). False when
