@@ -3,11 +3,12 @@
 // commands ever write, and time limits that would take an hour.
 
 #include "harness.h"
-#include "main/attach_result.h"
+#include "plist/attach_result.h"
 #include "main/base_path.h"
+#include "platform/path.h"
 #include "platform/log.h"
-#include "platform/plist.h"
-#include "platform/plist_limits.h"
+#include "plist/property_list.h"
+#include "plist/limits.h"
 #include "process/launch.h"
 #include "process/runners.h"
 
@@ -148,8 +149,8 @@ TEST(Texts, StatusTextsAndTheBasePath) {
   for (const char* bad : {"", "+", " 0", "0\n", "+-1", "0x0", "9223372036854775808"}) EXPECT_EQ(parseStatusText(bad), std::nullopt) << bad;
   EXPECT_EQ(basePathForExecutable("/A/B/C/tarnwell"), "/A");
   EXPECT_EQ(basePathForExecutable("/B/C/tarnwell"), "/");
-  EXPECT_EQ(appendPathComponent("/", "qxmount.plist"), "/qxmount.plist");
-  EXPECT_EQ(appendPathComponent("/A", "/etc/x.dmg"), "/A/etc/x.dmg");
+  EXPECT_EQ(joinPath("/", "qxmount.plist"), "/qxmount.plist");
+  EXPECT_EQ(joinPath("/A", "/etc/x.dmg"), "/A/etc/x.dmg");
 }
 
 // A flood is kept bounded: its first and last 64 KiB, the rest counted.

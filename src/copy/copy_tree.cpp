@@ -1,6 +1,7 @@
 #include "copy/copy_tree.h"
 
 #include "copy/listing.h"
+#include "platform/path.h"
 
 #include <cerrno>
 #include <deque>
@@ -115,13 +116,10 @@ class TreeCopy {
 
   Result openBelow(const std::string& path, Fd* directory) {
     Fd at;
-    for (size_t start = 0; start < path.size();) {
-      size_t end = path.find('/', start);
-      std::string part = path.substr(start, end - start);
-      Fd next(openat(at.valid() ? at.get() : root_, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    for (std::string_view name : pathComponents(path)) {
+      Fd next(openat(at.valid() ? at.get() : root_, std::string(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!next.valid()) return Result::error("link", to_.shown(), errno);
       at = std::move(next);
-      start = end + 1;
     }
     *directory = std::move(at);
     return {};
@@ -150,8 +148,7 @@ Result countTree(int directory, const std::string& name, const std::string& show
   if (!statEntry(directory, name, &info)) return Result::error("open", shown, errno);
   *entries = 1;
   if (!S_ISDIR(info.st_mode)) return {};
-  size_t slash = shown.rfind('/');
-  DirectoryChain chain(directory, slash == std::string::npos ? std::string() : shown.substr(0, slash));
+  DirectoryChain chain(directory, splitPath(shown).parent);
   if (Result down = chain.push(name); !down) return down;
   std::deque<Listing> listings(1);
   if (Result listed = Listing::read(chain.fd(), chain.shown(), &listings.back()); !listed) return listed;

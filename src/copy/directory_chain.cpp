@@ -1,5 +1,7 @@
 #include "copy/directory_chain.h"
 
+#include "platform/path.h"
+
 #include <cerrno>
 
 #include <fcntl.h>
@@ -56,10 +58,7 @@ DirectoryChain::Identity DirectoryChain::identity() const {
 
 std::string DirectoryChain::shown(std::string_view name) const {
   std::string path = rootShown_;
-  auto add = [&path](std::string_view part) {
-    if (path.empty() || path.back() != '/') path += '/';
-    path.append(part);
-  };
+  auto add = [&path](std::string_view part) { path = joinPath(path, part); };
   for (size_t i = 0; i < levels_.size(); ++i) {
     if (levels_.size() > kShownLevels && i == kShownLevels / 2) {
       add("...");
@@ -80,11 +79,9 @@ std::string DirectoryChain::relative(std::string_view name) const {
 Result openDirectory(const std::string& path, Fd* directory) {
   if (path.empty() || path[0] != '/') return Result::error("open", path, EINVAL);
   Fd at(open("/", kDirectoryFlags));
-  for (size_t start = 1; at.valid() && start < path.size();) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) at.reset(openat(at.get(), path.substr(start, end - start).c_str(), kDirectoryFlags));
-    start = end + 1;
+  for (std::string_view name : pathComponents(path)) {
+    if (!at.valid()) break;
+    at.reset(openat(at.get(), std::string(name).c_str(), kDirectoryFlags));
   }
   if (!at.valid()) return Result::error("open", path, errno);
   *directory = std::move(at);

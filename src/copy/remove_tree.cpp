@@ -2,6 +2,7 @@
 
 #include "copy/directory_chain.h"
 #include "copy/listing.h"
+#include "platform/path.h"
 #include "platform/system_copy.h"
 
 #include <cerrno>
@@ -94,8 +95,7 @@ Result removeTree(int directory, const std::string& name, const std::string& sho
   struct stat info;
   if (!statEntry(directory, name, &info)) return errno == ENOENT ? Result() : Result::error("remove", shown, errno);
   if (S_ISDIR(info.st_mode)) {
-    size_t slash = shown.rfind('/');
-    DirectoryChain inside(directory, slash == std::string::npos ? std::string() : shown.substr(0, slash));
+    DirectoryChain inside(directory, splitPath(shown).parent);
     if (Result down = inside.push(name); !down) return down;
     if (Result emptied = emptyBelow(inside, 1); !emptied) return emptied;
     if (Result up = inside.pop(); !up) return up;

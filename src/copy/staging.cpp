@@ -4,6 +4,7 @@
 #include "copy/directory_chain.h"
 #include "copy/listing.h"
 #include "copy/remove_tree.h"
+#include "platform/path.h"
 #include "platform/system_copy.h"
 
 #include <cctype>
@@ -19,12 +20,6 @@ namespace {
 
 constexpr size_t kTokenLength = 8;
 constexpr const char* kLockName = ".tarnwell-lock";
-
-std::string joinPath(const std::string& parent, std::string_view name) {
-  std::string path = parent;
-  if (path.empty() || path.back() != '/') path += '/';
-  return path.append(name);
-}
 
 std::string stagingPrefix(const std::string& leaf) { return ".tarnwell-staging." + leaf + "."; }
 

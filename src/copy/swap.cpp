@@ -2,6 +2,7 @@
 
 #include "copy/directory_chain.h"
 #include "copy/staging.h"
+#include "platform/path.h"
 #include "platform/system_copy.h"
 
 #include <cerrno>
@@ -10,7 +11,7 @@ namespace tarnwell {
 
 Swapped swapIntoPlace(int staging, int parent, const std::string& parentShown, const std::string& leaf,
                       const struct stat* old) {
-  const std::string destination = parentShown + (parentShown.ends_with('/') ? "" : "/") + leaf;
+  const std::string destination = joinPath(parentShown, leaf);
   const char* name = leaf.c_str();
   bool exchange = old != nullptr;
   int error = exchange ? renameSwap(staging, name, parent, name) : renameNoReplace(staging, name, parent, name);
@@ -29,7 +30,7 @@ Swapped swapIntoPlace(int staging, int parent, const std::string& parentShown, c
     return swapped;
   }
   const std::string kept = freshName("kept", leaf);
-  swapped.keptAt = parentShown + (parentShown.ends_with('/') ? "" : "/") + kept;
+  swapped.keptAt = joinPath(parentShown, kept);
   if (int keptError = renameNoReplace(staging, name, parent, kept.c_str())) {
     swapped.kept = Result::error("keep", swapped.keptAt, keptError);
   }

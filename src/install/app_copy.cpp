@@ -2,29 +2,18 @@
 
 #include "copy/copy_tree.h"
 #include "copy/directory_chain.h"
+#include "copy/hidden_mark.h"
 #include "copy/staging.h"
 #include "copy/swap.h"
-#include "platform/hidden.h"
 #include "platform/log.h"
+#include "platform/path.h"
 #include "platform/signals.h"
 
 namespace tarnwell {
 namespace {
 
-// "/A/B.app" is "B.app" in "/A". The paths here are absolute.
-struct Split {
-  std::string parent;
-  std::string leaf;
-};
-
-Split splitPath(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {"", path};
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
-
 Result replaceBundle(const std::string& appPath, const std::string& toLocation) {
-  const Split source = splitPath(appPath), destination = splitPath(toLocation);
+  const PathParts source = splitPath(appPath), destination = splitPath(toLocation);
   Fd sourceParent, parent;
   if (Result opened = openDirectory(source.parent, &sourceParent); !opened) return opened;
   struct stat info;
@@ -78,18 +67,14 @@ bool copyApp(const std::string& appPath, const std::string& toLocation) {
   return true;
 }
 
-bool checkAndUnhideApp(const std::string& path, std::string* error) {
-  const Split place = splitPath(path);
+Result checkAndUnhideApp(const std::string& path) {
+  const PathParts place = splitPath(path);
   Fd parent;
-  if (Result opened = openDirectory(place.parent, &parent); !opened) {
-    *error = opened.error();
-    return false;
-  }
-  bool hidden = false;
-  if (!isHiddenAt(parent.get(), place.leaf, path, &hidden, error)) return false;
-  if (!hidden) return true;
+  if (Result opened = openDirectory(place.parent, &parent); !opened) return opened;
+  HiddenMark mark = readHiddenMark(parent.get(), place.leaf, path);
+  if (!mark.read || !mark.hidden) return std::move(mark.read);
   logLine("App is hidden, Hence Unhid app");
-  return clearHiddenAt(parent.get(), place.leaf, path, error);
+  return clearHiddenMark(parent.get(), place.leaf, path);
 }
 
 }  // namespace tarnwell

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/errors.h"
+
 #include <string>
 
 namespace tarnwell {
@@ -14,7 +16,7 @@ namespace tarnwell {
 bool copyApp(const std::string& appPath, const std::string& toLocation);
 
 // Clears the hidden mark of the bundle at `path`, logging that it does so.
-// False with `error` set when the mark cannot be read or cleared.
-bool checkAndUnhideApp(const std::string& path, std::string* error);
+// A mark that cannot be read or cleared is returned as the failure.
+Result checkAndUnhideApp(const std::string& path);
 
 }  // namespace tarnwell

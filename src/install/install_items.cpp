@@ -3,10 +3,13 @@
 #include "install/app_copy.h"
 #include "platform/files.h"
 #include "platform/log.h"
+#include "platform/path.h"
 #include "platform/signals.h"
 #include "process/launch.h"
 #include "process/shell_escape.h"
 #include "process/silicon.h"
+
+#include <algorithm>
 
 namespace tarnwell {
 namespace {
@@ -14,7 +17,8 @@ namespace {
 constexpr const char* kName = "installAppsAndPkg(_:_:_:)";
 constexpr int64_t kInstallerTimeLimit = 3600;
 
-bool installApp(const std::string& source, const std::string& name, std::string* unhideError) {
+// False when the copy failed; an unhide failure comes back in `unhide`.
+bool installApp(const std::string& source, const std::string& name, Result* unhide) {
   const std::string destination = "/Applications/" + name;
   logLine(std::string(kName) + ":Copying from appPath : " + escapeText(source) + " destinationPath :" + escapeText(destination));
   if (!copyApp(source, destination)) {
@@ -22,7 +26,8 @@ bool installApp(const std::string& source, const std::string& name, std::string*
             "->failed");
     return false;
   }
-  return checkAndUnhideApp(destination, unhideError);
+  *unhide = checkAndUnhideApp(destination);
+  return static_cast<bool>(*unhide);
 }
 
 bool installPackage(const std::string& package) {
@@ -42,43 +47,40 @@ bool installPackage(const std::string& package) {
 }
 
 bool climbsOut(const std::string& name) {
-  for (size_t start = 0; start <= name.size();) {
-    size_t end = name.find('/', start);
-    if (end == std::string::npos) end = name.size();
-    if (name.compare(start, end - start, "..") == 0) return true;
-    start = end + 1;
-  }
-  return false;
+  std::vector<std::string_view> names = pathComponents(name);
+  return std::find(names.begin(), names.end(), "..") != names.end();
 }
 
 }  // namespace
 
-bool installAppsAndPkg(const std::string& mountPoint, const std::string& /*baseDirectory*/,
-                       const std::vector<std::string>& files, std::string* unhideError) {
+InstallOutcome installAppsAndPkg(const std::string& mountPoint, const std::string& /*baseDirectory*/,
+                                 const std::vector<std::string>& files) {
+  InstallOutcome outcome;
   for (const std::string& name : files) {
     // A name that climbs out of the volume would have a root process delete
     // and write outside /Applications.
     if (climbsOut(name)) {
       logLine("Not handled " + escapeText(name));
-      return false;
+      return outcome;
     }
     const std::string itemPath = mountPoint + "/" + name;
     if (!fileExists(itemPath)) {
       logLine("intallfile : " + escapeText(name) + " not found");
-      return false;
+      return outcome;
     }
     bool installed;
     if (name.ends_with(".app")) {
-      installed = installApp(itemPath, name, unhideError);
+      installed = installApp(itemPath, name, &outcome.unhide);
     } else if (name.ends_with(".pkg")) {
       installed = installPackage(itemPath);
     } else {
       logLine("Not handled " + escapeText(name));
       installed = false;
     }
-    if (!installed || stopSignal() != 0) return false;
+    if (!installed || stopSignal() != 0) return outcome;
   }
-  return true;
+  outcome.installed = true;
+  return outcome;
 }
 
 }  // namespace tarnwell

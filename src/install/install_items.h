@@ -1,18 +1,26 @@
 #pragma once
 
+#include "platform/errors.h"
+
 #include <string>
 #include <vector>
 
 namespace tarnwell {
 
+struct InstallOutcome {
+  bool installed = false;  // every item
+  // Failed when the hidden mark of a copied bundle could not be read or
+  // cleared: nothing after it was attempted, and the failure is the
+  // caller's to report.
+  Result unhide;
+};
+
 // Installs the named items from the volume at `mountPoint`, in order,
 // stopping at the first that fails: packages through the system installer,
-// application bundles copied into /Applications and unhidden. True when
-// every item was installed. `baseDirectory` is not consulted. When the
-// hidden mark of a copied bundle cannot be read or cleared, returns false
-// at once with `unhideError` set: that failure is the caller's to report.
-// A stop signal ends the loop after the current item, with false.
-bool installAppsAndPkg(const std::string& mountPoint, const std::string& baseDirectory,
-                       const std::vector<std::string>& files, std::string* unhideError);
+// application bundles copied into /Applications and unhidden.
+// `baseDirectory` is not consulted. A stop signal ends the loop after the
+// current item, as a failure.
+InstallOutcome installAppsAndPkg(const std::string& mountPoint, const std::string& baseDirectory,
+                                 const std::vector<std::string>& files);
 
 }  // namespace tarnwell

@@ -2,6 +2,7 @@
 
 #include "platform/fd.h"
 #include "platform/log.h"
+#include "platform/path.h"
 
 #include <cerrno>
 #include <cstring>
@@ -24,23 +25,19 @@ Result checkBaseDirectory(const std::string& path) {
   if (path.empty() || path[0] != '/') return unsafe(path, path, "is not an absolute path");
   std::string shown = "/";
   Fd at(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  for (size_t start = 1;;) {
+  std::vector<std::string_view> names = pathComponents(path);
+  for (size_t next = 0;; ++next) {
     struct stat info;
     if (!at.valid() || fstat(at.get(), &info) != 0) return unsafe(path, shown, std::string("cannot be opened: ") + std::strerror(errno));
     if (info.st_uid != 0 && info.st_uid != geteuid()) {
       return unsafe(path, shown, "is owned by user " + std::to_string(info.st_uid) + ", not root");
     }
     if (info.st_mode & (S_IWGRP | S_IWOTH)) return unsafe(path, shown, "may be written by group or others");
-    while (start < path.size() && path[start] == '/') ++start;
-    if (start >= path.size()) return {};
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(start, end - start);
-    shown = path.substr(0, end);
+    if (next == names.size()) return {};
+    shown = joinPath(shown, names[next]);
     // A link anywhere on the way is refused: whoever may change it chooses
     // where the base directory is.
-    at.reset(openat(at.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    start = end;
+    at.reset(openat(at.get(), std::string(names[next]).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
 }
 

@@ -1,22 +1,12 @@
 #include "main/base_path.h"
 
+#include "platform/path.h"
+
 namespace tarnwell {
 namespace {
 
 std::string& storedBasePath() {
   static std::string path;
-  return path;
-}
-
-// Like a file URL's deletingLastPathComponent followed by its path: no
-// trailing slash, and the root stays the root.
-std::string_view parentDirectory(std::string_view path) {
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-  size_t slash = path.rfind('/');
-  if (slash == std::string_view::npos) return ".";
-  if (slash == 0) return "/";
-  path = path.substr(0, slash);
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   return path;
 }
 
@@ -26,19 +16,16 @@ const std::string& basePath() { return storedBasePath(); }
 
 void setBasePath(std::string path) { storedBasePath() = std::move(path); }
 
+// As a file URL's deletingLastPathComponent, three times over, then its
+// path: no trailing slash, and the root stays the root.
 std::string basePathForExecutable(std::string_view executablePath) {
-  std::string_view bundle = parentDirectory(executablePath);
-  return std::string(parentDirectory(parentDirectory(bundle)));
-}
-
-std::string appendPathComponent(std::string_view directory, std::string_view component) {
-  while (component.starts_with('/')) component.remove_prefix(1);
-  std::string path(directory);
-  if (path.empty() || path.back() != '/') path += '/';
-  path.append(component);
+  std::vector<std::string_view> names = pathComponents(executablePath);
+  names.resize(names.size() > 3 ? names.size() - 3 : 0);
+  std::string path = "/";
+  for (std::string_view name : names) path = joinPath(path, name);
   return path;
 }
 
-std::string resultFilePath() { return appendPathComponent(basePath(), "qxmount.plist"); }
+std::string resultFilePath() { return joinPath(basePath(), "qxmount.plist"); }
 
 }  // namespace tarnwell

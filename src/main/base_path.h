@@ -11,10 +11,6 @@ const std::string& basePath();
 void setBasePath(std::string path);
 std::string basePathForExecutable(std::string_view executablePath);
 
-// `directory` with `component` appended as one more path component; a
-// leading slash in the component does not lead out of the directory.
-std::string appendPathComponent(std::string_view directory, std::string_view component);
-
 // Where the attach command saves hdiutil's answer: basePath/qxmount.plist.
 std::string resultFilePath();
 

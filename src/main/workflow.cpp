@@ -2,13 +2,14 @@
 
 #include "cleanup/unmount.h"
 #include "install/install_items.h"
-#include "main/attach_result.h"
+#include "plist/attach_result.h"
 #include "main/base_check.h"
 #include "main/base_path.h"
 #include "platform/files.h"
-#include "platform/lock.h"
+#include "main/run_lock.h"
 #include "platform/log.h"
-#include "platform/plist_limits.h"
+#include "platform/path.h"
+#include "plist/limits.h"
 #include "platform/signals.h"
 #include "process/runners.h"
 #include "process/shell_escape.h"
@@ -71,7 +72,7 @@ void checkBase() {
 // One run at a time per base directory: the saved attach result lives
 // there. The lock is held until the process ends; without it, no run.
 void takeRunLock() {
-  const std::string path = appendPathComponent(basePath(), "tarnwell.lock");
+  const std::string path = joinPath(basePath(), "tarnwell.lock");
   Result locked = holdLock(path, [&] { logLine("Another run holds " + escapeText(path) + "; waiting for it to finish"); });
   if (locked) return;
   logLine(locked.error());
@@ -85,7 +86,7 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
   checkBase();
   takeRunLock();
   const std::string command = "echo YES | hdiutil attach -nobrowse -plist " +
-                              escapeShellWord(appendPathComponent(basePath(), fromDmg)) + ">" +
+                              escapeShellWord(joinPath(basePath(), fromDmg)) + ">" +
                               escapeShellWord(resultFile);
   logLine("Mount cmd ->" + escapeText(command));
   auto status = parseStatusText(GetOutput("/bin/bash", command));
@@ -99,15 +100,15 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
   }
 
   const std::string mountPoint = attachedVolume(resultFile);
-  std::string unhideError;
-  bool installed = stopSignal() == 0 && installAppsAndPkg(mountPoint, basePath(), files, &unhideError);
-  if (!unhideError.empty()) {
+  InstallOutcome outcome;
+  if (stopSignal() == 0) outcome = installAppsAndPkg(mountPoint, basePath(), files);
+  if (!outcome.unhide) {
     // The volume stays attached on this road.
-    failAfterAttach(resultFile, " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + unhideError);
+    failAfterAttach(resultFile, " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + outcome.unhide.error());
   }
   removeFiles(resultFile);
   unmountDMG(mountPoint);
-  endRun(installed ? 0 : 1);
+  endRun(outcome.installed ? 0 : 1);
 }
 
 void removeFiles(const std::string& path) {

@@ -40,19 +40,18 @@ int millisUntil(std::optional<Clock::time_point> deadline) {
   return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
-// A descriptor that becomes readable when the child ends, or -1. When the
-// child has ended before it could be watched, `ended` is set.
+// A descriptor that becomes readable when the child ends, or none. When
+// the child has ended before it could be watched, `ended` is set.
 #if defined(__APPLE__)
-int watchExit(int pid, bool& ended) {
-  int queue = kqueue();
-  if (queue < 0) return -1;
-  fcntl(queue, F_SETFD, FD_CLOEXEC);
+Fd watchExit(int pid, bool& ended) {
+  Fd queue(kqueue());
+  if (!queue.valid()) return queue;
+  fcntl(queue.get(), F_SETFD, FD_CLOEXEC);
   struct kevent change;
   EV_SET(&change, pid, EVFILT_PROC, EV_ADD | EV_ONESHOT, NOTE_EXIT, 0, nullptr);
-  if (kevent(queue, &change, 1, nullptr, 0, nullptr) < 0) {
+  if (kevent(queue.get(), &change, 1, nullptr, 0, nullptr) < 0) {
     ended = errno == ESRCH;
-    close(queue);
-    return -1;
+    queue.reset();
   }
   return queue;
 }
@@ -76,8 +75,8 @@ int waitEvents(int queue, int outputFd, int stopFd, int timeoutMs, Events& event
   return n < 0 ? -1 : (n > 0);
 }
 #else
-int watchExit(int pid, bool& /*ended*/) {
-  return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));  // pidfds are close-on-exec
+Fd watchExit(int pid, bool& /*ended*/) {
+  return Fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));  // pidfds are close-on-exec
 }
 
 int waitEvents(int pidfd, int outputFd, int stopFd, int timeoutMs, Events& events) {
@@ -168,7 +167,7 @@ Child Child::spawn(SpawnOptions options) {
   child.pid_ = pid;
   child.outputFd_ = std::move(pipe.read);
   child.output_ = std::move(options.output);
-  child.exitFd_.reset(watchExit(pid, child.endedUnwatched_));
+  child.exitFd_ = watchExit(pid, child.endedUnwatched_);
   return child;
 }
 

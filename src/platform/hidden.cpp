@@ -1,69 +1,47 @@
 #include "platform/hidden.h"
 
-#include "platform/errors.h"
-#include "platform/fd.h"
-
 #include <cerrno>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #if !defined(__APPLE__)
 #include <sys/xattr.h>
 #endif
 
 namespace tarnwell {
-namespace {
 
-bool openEntry(int directory, const std::string& name, const std::string& shown, Fd* entry, std::string* error) {
-  entry->reset(openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (entry->valid()) return true;
-  *error = describeError("read the hidden mark of", shown, errno);
-  return false;
+#if defined(__APPLE__)
+
+HiddenFlag readHiddenFlag(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return {errno, false};
+  return {0, (info.st_flags & UF_HIDDEN) != 0};
 }
 
-#if !defined(__APPLE__)
-constexpr const char* kHiddenAttribute = "user.hidden";
-#endif
+int clearHiddenFlag(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0 || fchflags(fd, info.st_flags & ~UF_HIDDEN) != 0) return errno;
+  return 0;
+}
 
+#else
+
+namespace {
+constexpr const char* kHiddenAttribute = "user.hidden";
 }  // namespace
 
-bool isHiddenAt(int directory, const std::string& name, const std::string& shown, bool* hidden, std::string* error) {
-  Fd entry;
-  if (!openEntry(directory, name, shown, &entry, error)) return false;
-#if defined(__APPLE__)
-  struct stat info;
-  if (fstat(entry.get(), &info) != 0) {
-    *error = describeError("read the hidden mark of", shown, errno);
-    return false;
-  }
-  *hidden = (info.st_flags & UF_HIDDEN) != 0;
-#else
+HiddenFlag readHiddenFlag(int fd) {
   char value[2];
-  ssize_t n = fgetxattr(entry.get(), kHiddenAttribute, value, sizeof value);
+  ssize_t n = fgetxattr(fd, kHiddenAttribute, value, sizeof value);
   // No attribute, a file system without them, or a value longer than "1".
-  if (n < 0 && (errno == ENODATA || errno == ENOTSUP || errno == ERANGE)) n = 0;
-  if (n < 0) {
-    *error = describeError("read the hidden mark of", shown, errno);
-    return false;
-  }
-  *hidden = n == 1 && value[0] == '1';
-#endif
-  return true;
+  if (n < 0 && (errno == ENODATA || errno == ENOTSUP || errno == ERANGE)) return {};
+  if (n < 0) return {errno, false};
+  return {0, n == 1 && value[0] == '1'};
 }
 
-bool clearHiddenAt(int directory, const std::string& name, const std::string& shown, std::string* error) {
-  Fd entry;
-  if (!openEntry(directory, name, shown, &entry, error)) return false;
-#if defined(__APPLE__)
-  struct stat info;
-  if (fstat(entry.get(), &info) != 0 || fchflags(entry.get(), info.st_flags & ~UF_HIDDEN) != 0) {
-#else
-  if (fremovexattr(entry.get(), kHiddenAttribute) != 0 && errno != ENODATA) {
-#endif
-    *error = describeError("change the hidden mark of", shown, errno);
-    return false;
-  }
-  return true;
+int clearHiddenFlag(int fd) {
+  return fremovexattr(fd, kHiddenAttribute) != 0 && errno != ENODATA ? errno : 0;
 }
+
+#endif
 
 }  // namespace tarnwell

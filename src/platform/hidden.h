@@ -1,14 +1,15 @@
 #pragma once
 
-#include <string>
-
 namespace tarnwell {
 
-// The hidden mark of `name` in `directory`, opened without following a
-// link: UF_HIDDEN on Apple, the extended attribute user.hidden="1" on
-// Linux, where a file system that cannot hold it reads as not hidden.
-// `shown` names the entry in error texts.
-bool isHiddenAt(int directory, const std::string& name, const std::string& shown, bool* hidden, std::string* error);
-bool clearHiddenAt(int directory, const std::string& name, const std::string& shown, std::string* error);
+// The system's own hidden mark of an open entry: UF_HIDDEN on Apple. On
+// Linux the extended attribute user.hidden="1" stands in for it, and a
+// file system that cannot hold one reads as not hidden.
+struct HiddenFlag {
+  int error = 0;  // an errno when it could not be read
+  bool hidden = false;
+};
+HiddenFlag readHiddenFlag(int fd);
+int clearHiddenFlag(int fd);  // 0 or an errno
 
 }  // namespace tarnwell

@@ -1,5 +1,6 @@
 #include "platform/startup.h"
 
+#include "platform/fd.h"
 #include "platform/signals.h"
 
 #include <csignal>
@@ -11,13 +12,10 @@ namespace tarnwell {
 
 void prepareProcess() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) < 0) {
-      int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-      if (opened >= 0 && opened != fd) {
-        dup2(opened, fd);
-        close(opened);
-      }
-    }
+    if (fcntl(fd, F_GETFD) >= 0) continue;
+    // The lowest free number is `fd` itself, which the open then takes.
+    Fd opened(open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY));
+    if (opened.get() == fd) opened.release();
   }
   signal(SIGPIPE, SIG_IGN);
   catchStopSignals();

@@ -1,5 +1,5 @@
 // libFuzzer target: arbitrary bytes as the saved attach result.
-#include "main/attach_result.h"
+#include "plist/attach_result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/lock.h"
+#include "main/run_lock.h"
 
 #include "platform/fd.h"
 #include "platform/signals.h"
@@ -26,7 +26,8 @@ Result holdLock(const std::string& path, const std::function<void()>& beforeWait
       if (int signal = stopSignal()) return Result::failure(describeStop("lock", path, signal));
     }
   }
-  fd.release();  // held until the process ends; not inherited by children
+  static Fd held;  // until the process ends; not inherited by children
+  held = std::move(fd);
   return {};
 }
 

@@ -1,10 +1,11 @@
-#include "platform/plist.h"
+#include "plist/property_list.h"
 
-#include "platform/plist_limits.h"
+#include "plist/limits.h"
 
 #if defined(__APPLE__)
 #include <CoreFoundation/CoreFoundation.h>
 #else
+// libplist: this folder must hold no plist.h of its own, or this finds it.
 #include <plist/plist.h>
 #endif
 

@@ -1,6 +1,7 @@
-#include "main/attach_result.h"
+#include "plist/attach_result.h"
 
-#include "platform/plist.h"
+#include "platform/path.h"
+#include "plist/property_list.h"
 
 #include <algorithm>
 
@@ -26,12 +27,9 @@ bool isDictionary(const PlistNode& node) { return node.kind == PlistNode::Kind::
 bool usableMountPoint(std::string_view path) {
   if (!path.starts_with('/')) return false;
   bool named = false;
-  for (size_t start = 1; start <= path.size();) {
-    size_t end = std::min(path.find('/', start), path.size());
-    std::string_view part = path.substr(start, end - start);
+  for (std::string_view part : pathComponents(path)) {
     if (part == "..") return false;
-    if (!part.empty() && part != ".") named = true;
-    start = end + 1;
+    if (part != ".") named = true;
   }
   return named;
 }

@@ -1,4 +1,4 @@
-#include "platform/plist_limits.h"
+#include "plist/limits.h"
 
 #include <cctype>
 #include <cstdint>
