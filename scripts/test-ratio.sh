@@ -1,11 +1,15 @@
 #!/bin/bash
 # Tests against code, counted as the project's rule counts them: tracked
-# .cpp, .h, .sh and .py files and scripts without an ending, lines that are
-# neither blank nor comments. Fails above 40%.
+# C++ sources and headers, shell and Python scripts, and scripts without an
+# ending; lines that are neither blank nor comments. In C++ a preprocessor
+# line (#include, #if) is code; in shell and Python a # line is a comment.
+# Fails above a third.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-count() { git ls-files -- "$@" | grep -E '\.(cpp|cc|h|hpp|sh|py)$|(^|/)[^./]+$' | xargs -r cat | grep -cvE '^\s*(//.*|#.*)?$'; }
-code=$(count src bench scripts)
-tests=$(count tests)
+files() { git ls-files -- "$@"; }
+cpp() { files "$@" | grep -E '\.(cpp|cc|h|hpp)$' | xargs -r cat | grep -cvE '^\s*(//.*|/\*.*|\*( .*|/)?)?$' || true; }
+script() { files "$@" | grep -E '\.(sh|py)$|(^|/)[^./]+$' | xargs -r cat | grep -cvE '^\s*(#.*)?$' || true; }
+code=$(($(cpp src bench scripts) + $(script src bench scripts)))
+tests=$(($(cpp tests) + $(script tests)))
 echo "Lines of code: $code (src, bench, scripts); of tests: $tests (tests/) = $((100 * tests / code))% of the code"
-[ $((100 * tests)) -le $((40 * code)) ] || { echo "test-ratio: tests are more than 40% of the code" >&2; exit 1; }
+[ $((3 * tests)) -le "$code" ] || { echo "test-ratio: tests are more than a third of the code" >&2; exit 1; }
