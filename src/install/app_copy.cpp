@@ -9,8 +9,21 @@
 #include "platform/path.h"
 #include "platform/signals.h"
 
+#include <cerrno>
+
 namespace tarnwell {
 namespace {
+
+// Root is not exempt: from macOS 13 on, changing an application bundle
+// needs the App Management grant for the program that started the tool.
+// Said once a run, after the line that failed.
+void explainRefusal(const Result& result) {
+  static bool said = false;
+  if (result.code() != EPERM || said) return;
+  said = true;
+  logLine("The system refused a change in /Applications (Operation not permitted). From macOS 13 on, the agent that "
+          "starts tarnwell needs App Management (or Full Disk Access) in System Settings > Privacy & Security");
+}
 
 Result replaceBundle(const std::string& appPath, const std::string& toLocation) {
   const PathParts source = splitPath(appPath), destination = splitPath(toLocation);
@@ -51,7 +64,10 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
   }
   // The old bundle, if it was swapped out, goes with the staging folder. A
   // folder that cannot be removed now is a leftover the next run removes.
-  if (Result removed = staging.remove(); !removed) logLine(removed.error());
+  if (Result removed = staging.remove(); !removed) {
+    logLine(removed.error());
+    explainRefusal(removed);
+  }
   return placed;
 }
 
@@ -61,6 +77,7 @@ bool copyApp(const std::string& appPath, const std::string& toLocation) {
   Result placed = replaceBundle(appPath, toLocation);
   if (!placed) {
     logLine("App Copied Failed!!!!!!!!!!! " + placed.error());
+    explainRefusal(placed);
     return false;
   }
   logLine("App Copied successfully");

@@ -28,7 +28,7 @@ namespace {
   endRun(1);
 }
 
-std::string attachedVolume(const std::string& resultFile) {
+AttachResult attachedVolume(const std::string& resultFile) {
   constexpr const char* kFailed = "PropertyListSerialization Failed!!!!! or not able to get contents of directory ";
   std::string content;
   Result read = readFile(resultFile, kMaxPlistBytes, &content);
@@ -57,7 +57,7 @@ std::string attachedVolume(const std::string& resultFile) {
   std::vector<std::string> names;
   if (Result listed = listDirectory(attach.mountPoint, &names); !listed) failAfterAttach(resultFile, kFailed + listed.error());
   logLine("Files list in the volume : " + renderList(names) + "\n files count " + std::to_string(names.size()));
-  return attach.mountPoint;
+  return attach;
 }
 
 // Nothing runs from a base directory that others could change: they would
@@ -99,15 +99,15 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
     endRun(1);
   }
 
-  const std::string mountPoint = attachedVolume(resultFile);
+  const AttachResult attached = attachedVolume(resultFile);
   InstallOutcome outcome;
-  if (stopSignal() == 0) outcome = installAppsAndPkg(mountPoint, basePath(), files);
+  if (stopSignal() == 0) outcome = installAppsAndPkg(attached.mountPoint, basePath(), files);
   if (!outcome.unhide) {
     // The volume stays attached on this road.
     failAfterAttach(resultFile, " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + outcome.unhide.error());
   }
   removeFiles(resultFile);
-  unmountDMG(mountPoint);
+  unmountDMG(attached.mountPoint, attached.imageDevice);
   endRun(outcome.installed ? 0 : 1);
 }
 

@@ -18,7 +18,16 @@ std::string_view embeddedXmlPlist(std::string_view bytes) {
   return bytes.substr(start, end + kEnd.size() - start);
 }
 
-const std::vector<std::string> kKeys = {"system-entities", "mount-point"};
+const std::vector<std::string> kKeys = {"system-entities", "mount-point", "dev-entry"};
+
+// "/dev/disk4", not a slice ("/dev/disk4s1") nor anything a shell would read.
+bool wholeDisk(const PlistNode* entry) {
+  constexpr std::string_view kDisk = "/dev/disk";
+  if (!entry || entry->kind != PlistNode::Kind::String || !entry->text.starts_with(kDisk)) return false;
+  std::string_view number = std::string_view(entry->text).substr(kDisk.size());
+  return !number.empty() && number.size() <= 9 &&
+         std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 bool isDictionary(const PlistNode& node) { return node.kind == PlistNode::Kind::Dictionary; }
 
@@ -54,6 +63,12 @@ AttachResult readAttachResult(std::string_view bytes) {
   }
 
   result.entityCount = entities->items.size();
+  for (const PlistNode& entity : entities->items) {
+    if (const PlistNode* device = entity.find("dev-entry"); wholeDisk(device)) {
+      result.imageDevice = device->text;
+      break;
+    }
+  }
   result.outcome = AttachResult::Outcome::NoMountPoint;
   for (const PlistNode& entity : entities->items) {
     const PlistNode* mountPoint = entity.find("mount-point");

@@ -21,6 +21,10 @@ struct AttachResult {
   // When the outcome is Found the last one is the mount point.
   std::vector<std::string> mountPointsSeen;
   std::string mountPoint;
+  // The first "dev-entry" that names a whole disk (/dev/diskN), in any
+  // entity: the image's own. Detaching an APFS volume by its mount point
+  // leaves it attached. Empty when there is none.
+  std::string imageDevice;
 };
 
 // A mount point names a directory below the root by an absolute path: not
