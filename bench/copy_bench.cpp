@@ -1,19 +1,27 @@
-// The bundle copy against `cp -a` on the same tree, side by side, and the
-// peak memory of a process doing nothing but the copy.
-//   copy_bench [MEGABYTES=300] [FILES=3000] [DIRECTORY=/var/tmp]
+// The bundle copy against `cp -a` on the same tree, side by side: with the
+// workers the tool uses and with one thread, in rounds that take turns
+// going first; then the peak memory and descriptors of a process doing
+// nothing but the copy, and of one copying a chain of 3000 folders.
+//   copy_bench [MEGABYTES=300] [FILES=3000] [DIRECTORY=/var/tmp] [WORKERS]
 
 #include "copy/copy_tree.h"
+#include "copy/directory_chain.h"
 #include "copy/remove_tree.h"
+#include "copy/work_queue.h"
 #include "platform/child.h"
 #include "platform/executable.h"
 #include "stats.h"
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
+#include <functional>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -34,8 +42,10 @@ std::string numbered(const char* stem, long n, const char* suffix = "") {
 
 // Frameworks with versioned directories and links, many small files and a
 // few large ones, as application bundles are.
+// The small files share the size asked for when there are many of them.
 void makeBundle(const fs::path& root, size_t megabytes, int files) {
   std::mt19937 random(42);
+  const size_t smallMost = std::clamp<size_t>(2 * (megabytes << 20) / static_cast<size_t>(files), 2048, 48 << 10) - 1024;
   std::string block(1 << 20, 'b');
   for (char& c : block) c = static_cast<char>(random());
   size_t smallTotal = 0;
@@ -44,7 +54,7 @@ void makeBundle(const fs::path& root, size_t megabytes, int files) {
     fs::path dir = root / "Contents/Frameworks" / numbered("F", i % frameworks, ".framework") /
                    "Versions/A/Resources" / numbered("r", i % 7);
     fs::create_directories(dir);
-    size_t size = 512 + random() % (48 << 10);
+    size_t size = 512 + random() % smallMost;
     std::ofstream(dir / numbered("file", i)).write(block.data(), static_cast<std::streamsize>(size));
     smallTotal += size;
   }
@@ -76,9 +86,9 @@ double run(const std::string& program, const std::vector<std::string>& args) {
 void settle() { run("/bin/sync", {}); }
 
 // The tool's copy, through descriptors as it installs a bundle.
-bool copy(const fs::path& from, const fs::path& to) {
+bool copyWithTool(const fs::path& from, const fs::path& to, size_t workers) {
   Fd fromParent, toParent;
-  const CopyRules rules{0, [] { return 0; }, [](const std::string&) {}};
+  const CopyRules rules{0, [] { return 0; }, [](const std::string&) {}, workers};
   uint64_t entries = 0;
   Result copied = openDirectory(from.parent_path(), &fromParent);
   if (copied) copied = openDirectory(to.parent_path(), &toParent);
@@ -118,18 +128,54 @@ double peakMegabytes() {
 #endif
 }
 
-// The peak memory of a process of its own that copies `from` to `to`, in
-// MB, as it reports it.
-double peakOfCopy(const fs::path& from, const fs::path& to) {
+int openDescriptors() {
+#if defined(__APPLE__)
+  DIR* listing = opendir("/dev/fd");
+#else
+  DIR* listing = opendir("/proc/self/fd");
+#endif
+  int count = -1;  // the listing's own
+  while (listing && readdir(listing)) ++count;
+  if (listing) closedir(listing);
+  return count - 2;  // "." and ".."
+}
+
+struct Peak {
+  double megabytes;
+  int descriptors;
+};
+
+// The copy in a process of its own, which reports its peak memory and the
+// most descriptors it held (looked at every millisecond).
+Peak peakOfCopy(const fs::path& from, const fs::path& to, size_t workers) {
   std::string said;
-  Child child = Child::spawn({executablePath(), {"--copy-only", from.string(), to.string()}, "",
+  Child child = Child::spawn({executablePath(), {"--copy-only", from.string(), to.string(), std::to_string(workers)}, "",
                               [&said](std::string_view bytes) { said.append(bytes); }});
   if (!child.started() || child.wait(std::nullopt) != WaitResult::Ended || child.terminationStatus() != 0) {
     std::fprintf(stderr, "copy_bench: the copy in a process of its own failed\n");
     std::exit(1);
   }
   child.drainOutput(std::chrono::milliseconds(100));
-  return std::stod(said);
+  Peak peak{};
+  std::sscanf(said.c_str(), "%lf %d", &peak.megabytes, &peak.descriptors);
+  return peak;
+}
+
+int copyOnly(const char* from, const char* to, size_t workers) {
+  std::atomic<bool> done{false};
+  std::atomic<int> most{0};
+  std::thread watcher([&] {
+    while (!done) {
+      most = std::max(most.load(), openDescriptors());
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  bool copied = copyWithTool(from, to, workers);
+  done = true;
+  watcher.join();
+  if (!copied) return 1;
+  std::printf("%.1f %d\n", peakMegabytes(), most.load());
+  return 0;
 }
 
 constexpr int kRounds = 5;
@@ -138,48 +184,56 @@ constexpr int kChainDepth = 3000;
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::string(argv[1]) == "--copy-only") {
-    if (!copy(argv[2], argv[3])) return 1;
-    std::printf("%.1f\n", peakMegabytes());
-    return 0;
-  }
+  if (argc == 5 && std::string(argv[1]) == "--copy-only") return copyOnly(argv[2], argv[3], std::stoul(argv[4]));
   size_t megabytes = argc > 1 ? std::stoul(argv[1]) : 300;
   int files = argc > 2 ? std::stoi(argv[2]) : 3000;
-  fs::path work = fs::path(argc > 3 ? argv[3] : "/var/tmp") / "tarnwell-copy-bench";
+  const fs::path place = argc > 3 ? argv[3] : "/var/tmp";
+  const size_t workers = argc > 4 ? std::stoul(argv[4]) : WorkQueue::defaultWorkers();
+  const fs::path work = place / "tarnwell-copy-bench";
   fs::remove_all(work);
   makeBundle(work / "Source.app", megabytes, files);
   settle();
 
-  double peak = peakOfCopy(work / "Source.app", work / "Peak.app");
-  fs::remove_all(work / "Peak.app");
-  makeChain(work / "Chain.app", kChainDepth);
-  double chainPeak = peakOfCopy(work / "Chain.app", work / "ChainCopy.app");
-  removeChain(work, "Chain.app");
-  removeChain(work, "ChainCopy.app");
-  settle();
-
-  std::vector<double> ours, theirs;
   const std::string source = (work / "Source.app").string(), destination = (work / "Copy.app").string();
-  auto copyOurs = [&] {
-    auto start = Clock::now();
-    if (!copy(source, destination)) std::exit(1);
-    ours.push_back(millisSince(start));
+  std::vector<double> ours, alone, theirs;
+  const std::vector<std::function<void()>> copiers = {
+      [&] {
+        auto start = Clock::now();
+        if (!copyWithTool(source, destination, workers)) std::exit(1);
+        ours.push_back(millisSince(start));
+      },
+      [&] { theirs.push_back(run("/bin/cp", {"-a", source, destination})); },
+      [&] {
+        auto start = Clock::now();
+        if (!copyWithTool(source, destination, 0)) std::exit(1);
+        alone.push_back(millisSince(start));
+      },
   };
-  auto copyTheirs = [&] { theirs.push_back(run("/bin/cp", {"-a", source, destination})); };
-  // Alternating which goes first, so that neither always meets the other's writeback.
+  // Each round starts with another copier, so that none always meets the
+  // others' writeback or the first touch of memory.
   for (int round = 0; round < kRounds; ++round) {
-    for (int turn = 0; turn < 2; ++turn) {
-      (turn == round % 2) ? copyOurs() : copyTheirs();
+    for (size_t turn = 0; turn < copiers.size(); ++turn) {
+      copiers[(turn + static_cast<size_t>(round)) % copiers.size()]();
       fs::remove_all(destination);
       settle();
     }
   }
+  Peak peak = peakOfCopy(work / "Source.app", work / "Peak.app", workers);
+  fs::remove_all(work / "Peak.app");
+  Peak alonePeak = peakOfCopy(work / "Source.app", work / "Peak.app", 0);
+  fs::remove_all(work / "Peak.app");
+  makeChain(work / "Chain.app", kChainDepth);
+  Peak chain = peakOfCopy(work / "Chain.app", work / "ChainCopy.app", workers);
+  removeChain(work, "Chain.app");
+  removeChain(work, "ChainCopy.app");
   fs::remove_all(work);
 
-  double ratio = median(ours) / median(theirs);
-  std::printf("bundle copy, %zu MB in %d files with links: tool %.0f ms, cp -a %.0f ms (medians of %d), ratio %.2f\n",
-              megabytes, files, median(ours), median(theirs), kRounds, ratio);
-  std::printf("peak memory of a process doing the copy: %.1f MB\n", peak);
-  std::printf("peak memory of a process copying a chain of %d folders: %.1f MB\n", kChainDepth, chainPeak);
+  std::printf("bundle copy, %zu MB in %d files with links, in %s: tool %.0f ms with %zu workers, cp -a %.0f ms "
+              "(medians of %d rounds), ratio %.2f\n",
+              megabytes, files, place.c_str(), median(ours), workers, median(theirs), kRounds, median(ours) / median(theirs));
+  std::printf("the same on one thread: %.0f ms, ratio %.2f\n", median(alone), median(alone) / median(theirs));
+  std::printf("peak of the copy: %.1f MB and %d descriptors with %zu workers; %.1f MB and %d on one thread\n",
+              peak.megabytes, peak.descriptors, workers, alonePeak.megabytes, alonePeak.descriptors);
+  std::printf("peak of a copy of a chain of %d folders: %.1f MB and %d descriptors\n", kChainDepth, chain.megabytes, chain.descriptors);
   return 0;
 }

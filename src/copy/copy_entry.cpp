@@ -86,21 +86,24 @@ bool attributeKept(std::string_view name) {
   return name != "com.apple.quarantine" && name != kStagingMark;
 }
 
-Result copyFile(const Entry& from, const Entry& to, const struct stat& listed, const CopyRules& rules) {
+Result openSource(const Entry& from, Fd* in, struct stat* info) {
   // O_NONBLOCK: a FIFO put in the file's place must not hold the open.
-  Fd in(openat(from.directory, from.name.data(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat info;
-  if (!in.valid()) return errno == ELOOP ? replaced(from.shown()) : Result::error("open", from.shown(), errno);
-  if (fstat(in.get(), &info) != 0) return Result::error("open", from.shown(), errno);
-  if (!S_ISREG(info.st_mode) || info.st_dev != listed.st_dev || info.st_ino != listed.st_ino) return replaced(from.shown());
+  in->reset(openat(from.directory, from.name.data(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!in->valid()) return errno == ELOOP ? replaced(from.shown()) : Result::error("open", from.shown(), errno);
+  if (fstat(in->get(), info) != 0) return Result::error("open", from.shown(), errno);
+  if (!S_ISREG(info->st_mode)) return replaced(from.shown());
+  return {};
+}
+
+Result copyOpenFile(int in, const struct stat& info, const Entry& from, const Entry& to, const CopyRules& rules) {
   Fd out(openat(to.directory, to.name.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!out.valid()) return Result::error("create", to.shown(), errno);
-  if (DataCopy copied = copyFileData(in.get(), out.get(), info, rules.stopped); copied.signal) {
+  if (DataCopy copied = copyFileData(in, out.get(), info, rules.stopped); copied.signal) {
     return Result::failure(describeStop("copy", from.shown(), copied.signal));
   } else if (copied.error) {
     return Result::error(copied.writing ? "write" : "copy", copied.writing ? to.shown() : from.shown(), copied.error);
   }
-  if (Result copied = copyAttributes(in.get(), out.get(), from, to, rules); !copied) return copied;
+  if (Result copied = copyAttributes(in, out.get(), from, to, rules); !copied) return copied;
   noteDroppedBits(info.st_mode, from, rules);
   return finish(out.get(), info, false, to, rules);
 }

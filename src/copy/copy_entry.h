@@ -18,7 +18,8 @@ namespace tarnwell {
 struct CopyRules {
   gid_t group;  // of every installed entry; the owner is root
   StopCheck stopped;
-  std::function<void(const std::string&)> note;  // a line for the log
+  std::function<void(const std::string&)> note;  // a line for the log; from any thread
+  size_t workers;  // threads that copy files while one walks; none: one thread does all
 };
 
 // The group an installed bundle belongs to: "admin" where it exists, else 0.
@@ -32,9 +33,15 @@ mode_t installedMode(mode_t mode, bool folder);
 // Whether an extended attribute (named as on macOS) comes along.
 bool attributeKept(std::string_view name);
 
-// Makes `to`, which does not exist yet, like `from`, whose lstat the walk
-// saw as `listed`. The source must still be that entry when it is opened.
-Result copyFile(const Entry& from, const Entry& to, const struct stat& listed, const CopyRules& rules);
+// Opens the regular file `from` to read it, without following a link or
+// waiting on a FIFO: the entry must still be the file the listing saw.
+Result openSource(const Entry& from, Fd* in, struct stat* info);
+
+// Makes `to`, which does not exist yet, like the file open as `in`, whose
+// fstat is `info`.
+Result copyOpenFile(int in, const struct stat& info, const Entry& from, const Entry& to, const CopyRules& rules);
+
+// Makes the link `to` like `from`, whose lstat the walk saw as `listed`.
 Result copyLink(const Entry& from, const Entry& to, const struct stat& listed, const CopyRules& rules);
 
 // A folder's own attributes, owner, mode and times, once everything inside

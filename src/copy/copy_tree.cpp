@@ -1,13 +1,16 @@
 #include "copy/copy_tree.h"
 
+#include "copy/directory_chain.h"
 #include "copy/listing.h"
+#include "copy/work_queue.h"
 #include "platform/path.h"
 
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <utility>
-#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,35 +19,43 @@
 namespace tarnwell {
 namespace {
 
-// A hard-linked file already copied: where its copy is, as a path below
-// the copy's root, so that links to it can be made at any depth.
+// Jobs waiting for a worker, for each worker: enough to keep them busy,
+// few enough that the folders they hold open stay few.
+constexpr size_t kQueuedPerWorker = 16;
+
+// A folder of the copy whose own metadata waits for everything in it: the
+// walk holds it while it lists the folder, and each file job given from it
+// holds it until the file is copied. The last to let go finishes it.
+struct Folder {
+  struct stat info;
+  Where fromWhere, toWhere;
+  std::shared_ptr<const Fd> from, to;  // set when the walk leaves it
+  std::atomic<int> holds{1};
+};
+
+// A file with more than one name: the first name to be copied makes the
+// copy, and the others wait until it is complete and link to it.
 struct FirstCopy {
+  enum State { Copying, Done, Failed } state = Copying;
   DirectoryChain::Identity directory;
-  std::string path;  // from the directory the copy was made in
-  size_t nameAt;     // where the name starts in `path`
+  Where where;  // of the folder it is in
+  std::string name;
 };
 
 class TreeCopy {
  public:
   TreeCopy(const Place& from, const Place& to, const CopyRules& rules)
-      : from_(from.directory, from.directoryShown), to_(to.directory, to.directoryShown), root_(to.directory), rules_(rules) {}
+      : from_(from.directory, from.directoryShown),
+        to_(to.directory, to.directoryShown),
+        root_(to.directory),
+        rules_(rules),
+        queue_(rules.workers, rules.workers * kQueuedPerWorker) {}
 
   Result run(const Place& from, const Place& to) {
-    if (Result first = visit(from.name, to.name); !first) return first;
-    while (!levels_.empty()) {
-      std::string_view name;
-      unsigned char type;
-      if (levels_.back().listing.next(&name, &type)) {
-        if (Result copied = visit(name, name); !copied) return copied;
-        continue;
-      }
-      const struct stat info = levels_.back().info;
-      levels_.pop_back();
-      if (Result done = finishFolder({from_.fd(), {}, &from_}, {to_.fd(), {}, &to_}, info, rules_); !done) return done;
-      if (Result up = from_.pop(); !up) return up;
-      if (Result up = to_.pop(); !up) return up;
-    }
-    return {};
+    walk(from, to);
+    queue_.drain();
+    std::lock_guard<std::mutex> hold(failure_);
+    return first_;
   }
 
   uint64_t made() const { return made_; }
@@ -52,85 +63,188 @@ class TreeCopy {
  private:
   struct Level {
     Listing listing;
-    struct stat info;
+    std::shared_ptr<Folder> folder;
   };
 
-  Result visit(std::string_view fromName, std::string_view toName) {
-    const Entry from{from_.fd(), fromName, &from_}, to{to_.fd(), toName, &to_};
-    if (int signal = rules_.stopped()) return Result::failure(describeStop("copy", from.shown(), signal));
+  void walk(const Place& from, const Place& to) {
+    if (Result first = visitRoot(from.name, to.name); !first) return fail(first);
+    while (!levels_.empty() && !failed_) {
+      std::string_view name;
+      unsigned char type;
+      if (levels_.back().listing.next(&name, &type)) {
+        if (Result copied = visit(name, type); !copied) return fail(copied);
+        continue;
+      }
+      std::shared_ptr<Folder> folder = std::move(levels_.back().folder);
+      levels_.pop_back();
+      folder->from = from_.sharedFd();
+      folder->to = to_.sharedFd();
+      release(*folder);
+      if (Result up = from_.pop(); !up) return fail(up);
+      if (Result up = to_.pop(); !up) return fail(up);
+    }
+  }
+
+  Result visitRoot(const std::string& fromName, const std::string& toName) {
+    const Entry from{from_.fd(), fromName, from_.where().get()}, to{to_.fd(), toName, to_.where().get()};
     struct stat info;
     if (!statEntry(from.directory, fromName, &info)) return Result::error("copy", from.shown(), errno);
-    if (S_ISDIR(info.st_mode)) return enter(from, to, info);
+    if (S_ISDIR(info.st_mode)) return enter(fromName, toName);
     Result copied;
+    Fd in;
     if (S_ISLNK(info.st_mode)) {
       copied = copyLink(from, to, info, rules_);
     } else if (!S_ISREG(info.st_mode)) {
-      // Devices, sockets and pipes have no place in a bundle.
-      copied = Result::failure(describeFailure("copy", from.shown(), "it is not a file, folder or link"));
-    } else if (info.st_nlink > 1) {
-      copied = copyLinked(from, to, info);
-    } else {
-      copied = copyFile(from, to, info, rules_);
+      copied = notCopied(from);
+    } else if ((copied = openSource(from, &in, &info))) {
+      copied = copyOpenFile(in.get(), info, from, to, rules_);
     }
     if (copied) ++made_;
     return copied;
   }
 
-  Result enter(const Entry& from, const Entry& to, const struct stat& info) {
-    if (from_.depth() >= kMaxDepth) {
-      return Result::failure(describeFailure("copy", from.shown(), "it nests deeper than " + std::to_string(kMaxDepth) + " levels"));
+  Result visit(std::string_view name, unsigned char type) {
+    const Entry from{from_.fd(), name, from_.where().get()};
+    if (int signal = rules_.stopped()) return Result::failure(describeStop("copy", from.shown(), signal));
+    struct stat info;
+    if (type != DT_DIR && type != DT_REG) {
+      if (!statEntry(from.directory, name, &info)) return Result::error("copy", from.shown(), errno);
+      type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
     }
-    if (Result down = from_.push(from.name, &info); !down) return down;
-    if (mkdirat(to.directory, to.name.data(), 0700) != 0) return Result::error("create", to.shown(), errno);
+    switch (type) {
+      case DT_DIR:
+        return enter(name, name);
+      case DT_REG:
+        give(name);
+        return {};
+      case DT_LNK: {
+        Result copied = copyLink(from, {to_.fd(), name, to_.where().get()}, info, rules_);
+        if (copied) ++made_;
+        return copied;
+      }
+      default:
+        return notCopied(from);
+    }
+  }
+
+  // Devices, sockets and pipes have no place in a bundle.
+  static Result notCopied(const Entry& from) {
+    return Result::failure(describeFailure("copy", from.shown(), "it is not a file, folder or link"));
+  }
+
+  Result enter(std::string_view fromName, std::string_view toName) {
+    if (from_.depth() >= kMaxDepth) {
+      return Result::failure(describeFailure("copy", from_.shown(fromName), "it nests deeper than " + std::to_string(kMaxDepth) + " levels"));
+    }
+    if (Result down = from_.push(fromName); !down) return down;
+    if (mkdirat(to_.fd(), toName.data(), 0700) != 0) return Result::error("create", to_.shown(toName), errno);
     ++made_;
-    if (Result down = to_.push(to.name); !down) return down;
-    levels_.push_back({{}, info});
+    if (Result down = to_.push(toName); !down) return down;
+    auto folder = std::make_shared<Folder>();
+    folder->info = from_.info();
+    folder->fromWhere = from_.where();
+    folder->toWhere = to_.where();
+    levels_.push_back({{}, std::move(folder)});
     return Listing::read(from_.fd(), from_.shown(), &levels_.back().listing);
   }
 
-  // The first name of a hard-linked file is copied; the others are linked
-  // to its copy once it is complete.
-  Result copyLinked(const Entry& from, const Entry& to, const struct stat& info) {
-    auto key = std::make_pair(info.st_dev, info.st_ino);
-    auto first = linked_.find(key);
-    if (first == linked_.end()) {
-      if (Result copied = copyFile(from, to, info, rules_); !copied) return copied;
-      std::string path = to_.relative(to.name);
-      linked_.emplace(key, FirstCopy{to_.identity(), path, path.size() - to.name.size()});
-      return {};
+  // Hands the file to a worker, with what it needs: the descriptors of
+  // the two folders, and where they are for the log.
+  void give(std::string_view name) {
+    std::shared_ptr<Folder> folder = levels_.back().folder;
+    folder->holds.fetch_add(1, std::memory_order_relaxed);
+    queue_.give([this, folder, fromDir = from_.sharedFd(), toDir = to_.sharedFd(), identity = to_.identity(),
+                 name = std::string(name)] {
+      if (!failed_) {
+        const Entry from{fromDir->get(), name, folder->fromWhere.get()}, to{toDir->get(), name, folder->toWhere.get()};
+        if (Result copied = copyFile(from, to, identity, folder->toWhere); !copied) fail(copied);
+      }
+      release(*folder);
+    });
+  }
+
+  Result copyFile(const Entry& from, const Entry& to, DirectoryChain::Identity toIdentity, const Where& toWhere) {
+    if (int signal = rules_.stopped()) return Result::failure(describeStop("copy", from.shown(), signal));
+    Fd in;
+    struct stat info;
+    if (Result opened = openSource(from, &in, &info); !opened) return opened;
+    if (info.st_nlink > 1) return copyLinked(in.get(), info, from, to, toIdentity, toWhere);
+    Result copied = copyOpenFile(in.get(), info, from, to, rules_);
+    if (copied) ++made_;
+    return copied;
+  }
+
+  Result copyLinked(int in, const struct stat& info, const Entry& from, const Entry& to, DirectoryChain::Identity toIdentity,
+                    const Where& toWhere) {
+    std::unique_lock<std::mutex> hold(linksLock_);
+    auto [first, isFirst] = links_.try_emplace({info.st_dev, info.st_ino});
+    if (isFirst) {
+      first->second = {FirstCopy::Copying, toIdentity, nullptr, std::string(to.name)};
+      hold.unlock();
+      Result copied = copyOpenFile(in, info, from, to, rules_);
+      hold.lock();
+      first->second.state = copied ? FirstCopy::Done : FirstCopy::Failed;
+      first->second.where = toWhere;
+      linked_.notify_all();
+      if (copied) ++made_;
+      return copied;
     }
-    const FirstCopy& copy = first->second;
+    linked_.wait(hold, [&] { return first->second.state != FirstCopy::Copying; });
+    const FirstCopy copy = first->second;
+    hold.unlock();
+    if (copy.state == FirstCopy::Failed) return {};  // the first copy's failure is the one told
     Fd directory;
     int at = to.directory;
-    if (!(copy.directory == to_.identity())) {
-      // Elsewhere in the copy: down from its root, one level at a time.
-      Result opened = openBelow(copy.path.substr(0, copy.nameAt), &directory);
-      if (!opened) return opened;
+    if (!(copy.directory == toIdentity)) {
+      if (Result opened = openBelow(relativePath(copy.where.get(), {}), &directory, to); !opened) return opened;
       at = directory.get();
     }
-    if (linkat(at, copy.path.c_str() + copy.nameAt, to.directory, to.name.data(), 0) != 0) {
-      return Result::error("link", to.shown(), errno);
-    }
+    if (linkat(at, copy.name.c_str(), to.directory, to.name.data(), 0) != 0) return Result::error("link", to.shown(), errno);
+    ++made_;
     return {};
   }
 
-  Result openBelow(const std::string& path, Fd* directory) {
+  // Opens the folder at `path` below the copy's root, one level at a time,
+  // so that a path of any length will do.
+  Result openBelow(const std::string& path, Fd* directory, const Entry& to) {
     Fd at;
     for (std::string_view name : pathComponents(path)) {
       Fd next(openat(at.valid() ? at.get() : root_, std::string(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!next.valid()) return Result::error("link", to_.shown(), errno);
+      if (!next.valid()) return Result::error("link", to.shown(), errno);
       at = std::move(next);
     }
     *directory = std::move(at);
     return {};
   }
 
+  void release(Folder& folder) {
+    if (folder.holds.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    if (failed_) return;
+    const Entry from{folder.from->get(), {}, folder.fromWhere.get()}, to{folder.to->get(), {}, folder.toWhere.get()};
+    if (Result done = finishFolder(from, to, folder.info, rules_); !done) fail(done);
+  }
+
+  void fail(const Result& failure) {
+    std::lock_guard<std::mutex> hold(failure_);
+    if (first_) first_ = failure;
+    failed_ = true;
+  }
+
   DirectoryChain from_, to_;
   int root_;
   const CopyRules& rules_;
   std::deque<Level> levels_;  // references stay put as it grows
-  std::map<std::pair<dev_t, ino_t>, FirstCopy> linked_;
-  uint64_t made_ = 0;
+
+  std::mutex failure_;
+  Result first_;
+  std::atomic<bool> failed_{false};
+  std::atomic<uint64_t> made_{0};
+
+  std::mutex linksLock_;
+  std::condition_variable linked_;
+  std::map<std::pair<dev_t, ino_t>, FirstCopy> links_;
+
+  WorkQueue queue_;  // last: its workers are gone before anything they use
 };
 
 }  // namespace

@@ -10,8 +10,6 @@ namespace tarnwell {
 namespace {
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-// A shown path longer than this keeps its first and last levels only.
-constexpr size_t kShownLevels = 24;
 
 // The string_views handed around come from listings and std::strings:
 // they are followed by a NUL, as the calls need.
@@ -19,16 +17,13 @@ const char* cName(std::string_view name) { return name.data(); }
 
 }  // namespace
 
-DirectoryChain::DirectoryChain(int root, std::string rootShown) : root_(root), rootShown_(std::move(rootShown)) {}
+DirectoryChain::DirectoryChain(int root, std::string rootShown) : root_(root), root_where_(rootNode(std::move(rootShown))) {}
 
-Result DirectoryChain::push(std::string_view name, const struct stat* expected) {
-  Fd opened(openat(fd(), cName(name), kDirectoryFlags));
+Result DirectoryChain::push(std::string_view name) {
+  auto opened = std::make_shared<Fd>(openat(fd(), cName(name), kDirectoryFlags));
   struct stat info;
-  if (!opened.valid() || fstat(opened.get(), &info) != 0) return Result::error("open", shown(name), errno);
-  if (expected && (info.st_dev != expected->st_dev || info.st_ino != expected->st_ino)) {
-    return Result::failure(describeFailure("open", shown(name), "it was replaced while being read"));
-  }
-  levels_.push_back({std::move(opened), info.st_dev, info.st_ino, std::string(name)});
+  if (!opened->valid() || fstat(opened->get(), &info) != 0) return Result::error("open", shown(name), errno);
+  levels_.push_back({std::move(opened), info, childNode(where(), name)});
   if (levels_.size() - firstOpen_ > kOpenLevels) levels_[firstOpen_++].fd.reset();
   return {};
 }
@@ -40,10 +35,10 @@ Result DirectoryChain::pop() {
   // The parent let its descriptor go on the way down: ".." of the level
   // just left leads back to it, unless someone moved a directory between.
   Level& parent = levels_.back();
-  Fd reopened(openat(popped.fd.get(), "..", kDirectoryFlags));
+  auto reopened = std::make_shared<Fd>(openat(popped.fd->get(), "..", kDirectoryFlags));
   struct stat info;
-  if (!reopened.valid() || fstat(reopened.get(), &info) != 0) return Result::error("open", shown(), errno);
-  if (info.st_dev != parent.device || info.st_ino != parent.inode) {
+  if (!reopened->valid() || fstat(reopened->get(), &info) != 0) return Result::error("open", shown(), errno);
+  if (info.st_dev != parent.info.st_dev || info.st_ino != parent.info.st_ino) {
     return Result::failure(describeFailure("open", shown(), "it was moved while being read"));
   }
   parent.fd = std::move(reopened);
@@ -53,27 +48,7 @@ Result DirectoryChain::pop() {
 
 DirectoryChain::Identity DirectoryChain::identity() const {
   if (levels_.empty()) return {};
-  return {levels_.back().device, levels_.back().inode};
-}
-
-std::string DirectoryChain::shown(std::string_view name) const {
-  std::string path = rootShown_;
-  auto add = [&path](std::string_view part) { path = joinPath(path, part); };
-  for (size_t i = 0; i < levels_.size(); ++i) {
-    if (levels_.size() > kShownLevels && i == kShownLevels / 2) {
-      add("...");
-      i = levels_.size() - kShownLevels / 2;
-    }
-    add(levels_[i].name);
-  }
-  if (!name.empty()) add(name);
-  return path;
-}
-
-std::string DirectoryChain::relative(std::string_view name) const {
-  std::string path;
-  for (const Level& level : levels_) path.append(level.name).push_back('/');
-  return path.append(name);
+  return {levels_.back().info.st_dev, levels_.back().info.st_ino};
 }
 
 Result openDirectory(const std::string& path, Fd* directory) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "copy/entry.h"
 #include "platform/errors.h"
 #include "platform/fd.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +19,9 @@ namespace tarnwell {
 // keep their descriptor, whatever the depth: a level whose descriptor was
 // let go is reopened through ".." of the level below it on the way up, and
 // must then be the directory that was seen on the way down (device and
-// inode); another process may have moved it meanwhile.
+// inode); another process may have moved it meanwhile. Work handed to
+// other threads shares a level's descriptor, which stays open as long as
+// that work holds it.
 class DirectoryChain {
  public:
   static constexpr size_t kOpenLevels = 8;
@@ -25,15 +29,21 @@ class DirectoryChain {
   // `root` stays the caller's and must outlive the chain.
   DirectoryChain(int root, std::string rootShown);
 
-  // Goes down into `name` in the current directory. With `expected`, the
-  // directory must be that one (the entry may have been replaced since it
-  // was looked at). Fails with the errno of the open.
-  Result push(std::string_view name, const struct stat* expected = nullptr);
+  // Goes down into `name` in the current directory.
+  Result push(std::string_view name);
   // Goes back up one level.
   Result pop();
 
-  int fd() const { return levels_.empty() ? root_ : levels_.back().fd.get(); }
+  int fd() const { return levels_.empty() ? root_ : levels_.back().fd->get(); }
+  // The current directory's descriptor, to share; none for the root.
+  std::shared_ptr<const Fd> sharedFd() const { return levels_.empty() ? nullptr : levels_.back().fd; }
   size_t depth() const { return levels_.size(); }
+  // The fstat of the current directory (not of the root).
+  const struct stat& info() const { return levels_.back().info; }
+  // The name of the current directory in its parent.
+  const std::string& name() const { return levels_.back().where->name; }
+  const Where& where() const { return levels_.empty() ? root_where_ : levels_.back().where; }
+
   // The device and inode of the current directory; none for the root.
   struct Identity {
     dev_t device = 0;
@@ -41,25 +51,20 @@ class DirectoryChain {
     bool operator==(const Identity&) const = default;
   };
   Identity identity() const;
-  // The name of the current directory in its parent.
-  const std::string& name() const { return levels_.back().name; }
-  // `name` in the current directory as a path from the root, in full.
-  std::string relative(std::string_view name) const;
 
-  // `name` in the current directory as a path for the log, the middle
-  // left out of very deep ones.
-  std::string shown(std::string_view name = {}) const;
+  // `name` in the current directory as a path for the log, the middle of a
+  // very deep one left out.
+  std::string shown(std::string_view name = {}) const { return shownPath(where().get(), name); }
 
  private:
   struct Level {
-    Fd fd;
-    dev_t device;
-    ino_t inode;
-    std::string name;
+    std::shared_ptr<Fd> fd;
+    struct stat info;
+    Where where;
   };
 
   int root_;
-  std::string rootShown_;
+  Where root_where_;
   std::vector<Level> levels_;
   size_t firstOpen_ = 0;  // levels before it have let their descriptor go
 };

@@ -5,6 +5,7 @@
 #include "copy/hidden_mark.h"
 #include "copy/staging.h"
 #include "copy/swap.h"
+#include "copy/work_queue.h"
 #include "platform/log.h"
 #include "platform/path.h"
 #include "platform/signals.h"
@@ -48,7 +49,7 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
 
   Staging staging;
   if (Result made = Staging::make(parent.get(), destination.parent, destination.leaf, &staging); !made) return made;
-  const CopyRules rules{adminGroup(), stopSignal, [](const std::string& line) { logLine(line); }};
+  const CopyRules rules{adminGroup(), stopSignal, [](const std::string& line) { logLine(line); }, WorkQueue::defaultWorkers()};
   uint64_t entries = 0;
   Result placed = copyTree({sourceParent.get(), source.leaf, source.parent},
                            {staging.fd(), destination.leaf, staging.shown()}, rules, &entries);

@@ -2,6 +2,7 @@
 
 #include "platform/fd.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -12,11 +13,14 @@
 namespace tarnwell {
 namespace {
 
-volatile sig_atomic_t received = 0;
+// Read by the threads of a copy too; lock-free, so the handler may set it.
+std::atomic<int> received{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 Pipe wake;  // lives as long as the process; the handler writes to it
 
 void noteStop(int signal) {
-  if (received == 0) received = signal;
+  int none = 0;
+  received.compare_exchange_strong(none, signal);
   int saved = errno;
   if (wake.write.valid()) (void)!write(wake.write.get(), "", 1);  // full pipe: it is readable already
   errno = saved;

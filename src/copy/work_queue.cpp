@@ -1,0 +1,70 @@
+#include "copy/work_queue.h"
+
+#include <algorithm>
+#include <csignal>
+
+#include <pthread.h>
+
+namespace tarnwell {
+
+WorkQueue::WorkQueue(size_t workers, size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {
+  if (workers == 0) return;
+  // The workers inherit the mask in force when they start.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
+  for (size_t i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+WorkQueue::~WorkQueue() {
+  drain();
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+void WorkQueue::give(std::function<void()> job) {
+  if (workers_.empty()) {
+    job();
+    return;
+  }
+  std::unique_lock<std::mutex> hold(mutex_);
+  changed_.wait(hold, [this] { return jobs_.size() < capacity_; });
+  jobs_.push_back(std::move(job));
+  hold.unlock();
+  changed_.notify_all();
+}
+
+void WorkQueue::drain() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  changed_.wait(hold, [this] { return jobs_.empty() && running_ == 0; });
+}
+
+void WorkQueue::work() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  for (;;) {
+    changed_.wait(hold, [this] { return closing_ || !jobs_.empty(); });
+    if (jobs_.empty()) return;
+    std::function<void()> job = std::move(jobs_.front());
+    jobs_.pop_front();
+    ++running_;
+    hold.unlock();
+    changed_.notify_all();  // room in the queue
+    job();
+    job = nullptr;  // what it held goes before the queue counts it done
+    hold.lock();
+    --running_;
+    changed_.notify_all();
+  }
+}
+
+size_t WorkQueue::defaultWorkers() {
+  size_t cores = std::thread::hardware_concurrency();
+  return cores <= 1 ? 0 : std::min<size_t>(cores, 4);
+}
+
+}  // namespace tarnwell
