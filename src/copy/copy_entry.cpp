@@ -56,9 +56,17 @@ Result copyAttributes(int from, int to, const Entry& fromEntry, const Entry& toE
 
 // Owner, mode, flags and times go last: the times would change with
 // anything written after them. Without root the owner stays the copier's.
-Result finish(int fd, const struct stat& info, bool folder, const Entry& shownAs, const CopyRules& rules) {
-  if (fchown(fd, kRoot, rules.group) != 0 && errno != EPERM) return Result::error("change the owner of", shownAs.shown(), errno);
-  if (fchmod(fd, installedMode(info.st_mode, folder)) != 0) return Result::error("change the mode of", shownAs.shown(), errno);
+// A file created with its installed owner or mode keeps it.
+Result finish(int fd, const struct stat& info, bool folder, const Entry& shownAs, const CopyRules& rules,
+              const Creation* creation = nullptr) {
+  const mode_t mode = installedMode(info.st_mode, folder);
+  if ((!creation || !creation->root || creation->group != rules.group) && fchown(fd, kRoot, rules.group) != 0 &&
+      errno != EPERM) {
+    return Result::error("change the owner of", shownAs.shown(), errno);
+  }
+  if ((!creation || !creation->root || (mode & creation->umask) != 0) && fchmod(fd, mode) != 0) {
+    return Result::error("change the mode of", shownAs.shown(), errno);
+  }
   if (int error = copyFlags(fd, info)) return Result::error("set the flags of", shownAs.shown(), error);
   const EntryTimes times(info);
   if (futimens(fd, times.both) != 0) return Result::error("set the times of", shownAs.shown(), errno);
@@ -95,8 +103,12 @@ Result openSource(const Entry& from, Fd* in, struct stat* info) {
   return {};
 }
 
-Result copyOpenFile(int in, const struct stat& info, const Entry& from, const Entry& to, const CopyRules& rules) {
-  Fd out(openat(to.directory, to.name.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+Result copyOpenFile(int in, const struct stat& info, const Entry& from, const Entry& to, const CopyRules& rules,
+                    const Creation& creation) {
+  // Made with its installed mode at once; a mode without write for the
+  // owner does not stop the copy, which writes through this descriptor.
+  const mode_t mode = creation.root ? installedMode(info.st_mode, false) : 0600;
+  Fd out(openat(to.directory, to.name.data(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
   if (!out.valid()) return Result::error("create", to.shown(), errno);
   if (DataCopy copied = copyFileData(in, out.get(), info, rules.stopped); copied.signal) {
     return Result::failure(describeStop("copy", from.shown(), copied.signal));
@@ -105,7 +117,7 @@ Result copyOpenFile(int in, const struct stat& info, const Entry& from, const En
   }
   if (Result copied = copyAttributes(in, out.get(), from, to, rules); !copied) return copied;
   noteDroppedBits(info.st_mode, from, rules);
-  return finish(out.get(), info, false, to, rules);
+  return finish(out.get(), info, false, to, rules, &creation);
 }
 
 Result copyLink(const Entry& from, const Entry& to, const struct stat& listed, const CopyRules& rules) {

@@ -37,9 +37,21 @@ bool attributeKept(std::string_view name);
 // waiting on a FIFO: the entry must still be the file the listing saw.
 Result openSource(const Entry& from, Fd* in, struct stat* info);
 
+// What the system gives a file the copy creates in a folder: its owner is
+// whoever runs the copy, its group `group` (the folder's or the
+// process's), and its mode what `umask` leaves of the mode asked for.
+// Where that is already the installed owner, group or mode, the file is
+// not changed again: on a tree of small files every call counts.
+struct Creation {
+  mode_t umask;
+  gid_t group;
+  bool root;  // the copy runs as root: no permission bit stands in its way
+};
+
 // Makes `to`, which does not exist yet, like the file open as `in`, whose
 // fstat is `info`.
-Result copyOpenFile(int in, const struct stat& info, const Entry& from, const Entry& to, const CopyRules& rules);
+Result copyOpenFile(int in, const struct stat& info, const Entry& from, const Entry& to, const CopyRules& rules,
+                    const Creation& creation);
 
 // Makes the link `to` like `from`, whose lstat the walk saw as `listed`.
 Result copyLink(const Entry& from, const Entry& to, const struct stat& listed, const CopyRules& rules);

@@ -14,14 +14,27 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnwell {
 namespace {
 
+// Read before any worker starts: there is no call that only reads it.
+mode_t currentUmask() {
+  mode_t mask = umask(022);
+  umask(mask);
+  return mask;
+}
+
 // Jobs waiting for a worker, for each worker: enough to keep them busy,
 // few enough that the folders they hold open stay few.
-constexpr size_t kQueuedPerWorker = 16;
+constexpr size_t kQueuedPerWorker = 4;
+// Files a job copies, one after the other, from one folder.
+constexpr size_t kBatch = 32;
+// A file this large is copied by one worker while another takes the rest
+// of its batch.
+constexpr off_t kLargeFile = off_t{1} << 20;
 
 // A folder of the copy whose own metadata waits for everything in it: the
 // walk holds it while it lists the folder, and each file job given from it
@@ -49,6 +62,7 @@ class TreeCopy {
         to_(to.directory, to.directoryShown),
         root_(to.directory),
         rules_(rules),
+        umask_(currentUmask()),
         queue_(rules.workers, rules.workers * kQueuedPerWorker) {}
 
   Result run(const Place& from, const Place& to) {
@@ -64,6 +78,8 @@ class TreeCopy {
   struct Level {
     Listing listing;
     std::shared_ptr<Folder> folder;
+    std::string batch;  // files not yet given, each name followed by a NUL
+    size_t batched = 0;
   };
 
   void walk(const Place& from, const Place& to) {
@@ -75,6 +91,7 @@ class TreeCopy {
         if (Result copied = visit(name, type); !copied) return fail(copied);
         continue;
       }
+      giveBatch();
       std::shared_ptr<Folder> folder = std::move(levels_.back().folder);
       levels_.pop_back();
       folder->from = from_.sharedFd();
@@ -97,7 +114,7 @@ class TreeCopy {
     } else if (!S_ISREG(info.st_mode)) {
       copied = notCopied(from);
     } else if ((copied = openSource(from, &in, &info))) {
-      copied = copyOpenFile(in.get(), info, from, to, rules_);
+      copied = copyOpenFile(in.get(), info, from, to, rules_, {umask_, static_cast<gid_t>(-1), geteuid() == 0});
     }
     if (copied) ++made_;
     return copied;
@@ -113,10 +130,14 @@ class TreeCopy {
     }
     switch (type) {
       case DT_DIR:
+        giveBatch();  // the workers go on while the walk is below
         return enter(name, name);
-      case DT_REG:
-        give(name);
+      case DT_REG: {
+        Level& level = levels_.back();
+        level.batch.append(name.data(), name.size() + 1);
+        if (++level.batched == kBatch) giveBatch();
         return {};
+      }
       case DT_LNK: {
         Result copied = copyLink(from, {to_.fd(), name, to_.where().get()}, info, rules_);
         if (copied) ++made_;
@@ -144,44 +165,71 @@ class TreeCopy {
     folder->info = from_.info();
     folder->fromWhere = from_.where();
     folder->toWhere = to_.where();
-    levels_.push_back({{}, std::move(folder)});
+    levels_.push_back({{}, std::move(folder), {}, 0});
     return Listing::read(from_.fd(), from_.shown(), &levels_.back().listing);
   }
 
-  // Hands the file to a worker, with what it needs: the descriptors of
-  // the two folders, and where they are for the log.
-  void give(std::string_view name) {
-    std::shared_ptr<Folder> folder = levels_.back().folder;
-    folder->holds.fetch_add(1, std::memory_order_relaxed);
-    queue_.give([this, folder, fromDir = from_.sharedFd(), toDir = to_.sharedFd(), identity = to_.identity(),
-                 name = std::string(name)] {
-      if (!failed_) {
-        const Entry from{fromDir->get(), name, folder->fromWhere.get()}, to{toDir->get(), name, folder->toWhere.get()};
-        if (Result copied = copyFile(from, to, identity, folder->toWhere); !copied) fail(copied);
-      }
-      release(*folder);
-    });
+  // Files of one folder for a worker, with what it needs: the descriptors
+  // of the two folders, and where they are for the log.
+  struct Batch {
+    std::shared_ptr<Folder> folder;
+    std::shared_ptr<const Fd> from, to;
+    DirectoryChain::Identity identity;
+    Creation creation;
+    std::string names;  // each followed by a NUL
+    size_t next = 0;
+  };
+
+  // Hands the files listed so far in the current folder to a worker. A
+  // worker takes a folder's files a batch at a time: two threads making
+  // files in one folder mostly wait for each other.
+  void giveBatch() {
+    Level& level = levels_.back();
+    if (level.batched == 0) return;
+    auto batch = std::make_shared<Batch>(Batch{level.folder, from_.sharedFd(), to_.sharedFd(), to_.identity(),
+                                               {umask_, groupOfNewEntries(to_.info()), geteuid() == 0},
+                                               std::move(level.batch)});
+    level.folder->holds.fetch_add(1, std::memory_order_relaxed);
+    level.batch.clear();
+    level.batched = 0;
+    queue_.give([this, batch] { copyBatch(batch); });
   }
 
-  Result copyFile(const Entry& from, const Entry& to, DirectoryChain::Identity toIdentity, const Where& toWhere) {
-    if (int signal = rules_.stopped()) return Result::failure(describeStop("copy", from.shown(), signal));
-    Fd in;
-    struct stat info;
-    if (Result opened = openSource(from, &in, &info); !opened) return opened;
-    if (info.st_nlink > 1) return copyLinked(in.get(), info, from, to, toIdentity, toWhere);
-    Result copied = copyOpenFile(in.get(), info, from, to, rules_);
-    if (copied) ++made_;
-    return copied;
+  void copyBatch(const std::shared_ptr<Batch>& batch) {
+    Batch& files = *batch;
+    while (files.next < files.names.size() && !failed_) {
+      const std::string_view name(files.names.data() + files.next);
+      files.next += name.size() + 1;
+      const Entry from{files.from->get(), name, files.folder->fromWhere.get()};
+      const Entry to{files.to->get(), name, files.folder->toWhere.get()};
+      Fd in;
+      struct stat info;
+      Result copied = rules_.stopped() ? Result::failure(describeStop("copy", from.shown(), rules_.stopped()))
+                                       : openSource(from, &in, &info);
+      if (copied && info.st_size >= kLargeFile && files.next < files.names.size()) {
+        // The rest of the batch goes to another worker meanwhile.
+        auto rest = std::make_shared<Batch>(Batch{files.folder, files.from, files.to, files.identity, files.creation,
+                                                  files.names.substr(files.next)});
+        files.names.resize(files.next);
+        files.folder->holds.fetch_add(1, std::memory_order_relaxed);
+        queue_.giveFirst([this, rest] { copyBatch(rest); });
+      }
+      if (copied) copied = info.st_nlink > 1 ? copyLinked(in.get(), info, from, to, files.identity, files.folder->toWhere, files.creation)
+                                             : copyOpenFile(in.get(), info, from, to, rules_, files.creation);
+      if (!copied) fail(copied);
+      else if (info.st_nlink == 1) ++made_;
+    }
+    release(*files.folder);
   }
 
   Result copyLinked(int in, const struct stat& info, const Entry& from, const Entry& to, DirectoryChain::Identity toIdentity,
-                    const Where& toWhere) {
+                    const Where& toWhere, const Creation& creation) {
     std::unique_lock<std::mutex> hold(linksLock_);
     auto [first, isFirst] = links_.try_emplace({info.st_dev, info.st_ino});
     if (isFirst) {
       first->second = {FirstCopy::Copying, toIdentity, nullptr, std::string(to.name)};
       hold.unlock();
-      Result copied = copyOpenFile(in, info, from, to, rules_);
+      Result copied = copyOpenFile(in, info, from, to, rules_, creation);
       hold.lock();
       first->second.state = copied ? FirstCopy::Done : FirstCopy::Failed;
       first->second.where = toWhere;
@@ -233,6 +281,7 @@ class TreeCopy {
   DirectoryChain from_, to_;
   int root_;
   const CopyRules& rules_;
+  const mode_t umask_;
   std::deque<Level> levels_;  // references stay put as it grows
 
   std::mutex failure_;

@@ -23,7 +23,7 @@ WorkQueue::~WorkQueue() {
     std::lock_guard<std::mutex> hold(mutex_);
     closing_ = true;
   }
-  changed_.notify_all();
+  available_.notify_all();
   for (std::thread& worker : workers_) worker.join();
 }
 
@@ -33,32 +33,45 @@ void WorkQueue::give(std::function<void()> job) {
     return;
   }
   std::unique_lock<std::mutex> hold(mutex_);
-  changed_.wait(hold, [this] { return jobs_.size() < capacity_; });
+  room_.wait(hold, [this] { return jobs_.size() < capacity_; });
   jobs_.push_back(std::move(job));
   hold.unlock();
-  changed_.notify_all();
+  available_.notify_one();
+}
+
+void WorkQueue::giveFirst(std::function<void()> job) {
+  if (workers_.empty()) {
+    job();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    jobs_.push_front(std::move(job));
+  }
+  available_.notify_one();
 }
 
 void WorkQueue::drain() {
   std::unique_lock<std::mutex> hold(mutex_);
-  changed_.wait(hold, [this] { return jobs_.empty() && running_ == 0; });
+  room_.wait(hold, [this] { return jobs_.empty() && running_ == 0; });
 }
 
 void WorkQueue::work() {
   std::unique_lock<std::mutex> hold(mutex_);
   for (;;) {
-    changed_.wait(hold, [this] { return closing_ || !jobs_.empty(); });
+    available_.wait(hold, [this] { return closing_ || !jobs_.empty(); });
     if (jobs_.empty()) return;
     std::function<void()> job = std::move(jobs_.front());
     jobs_.pop_front();
     ++running_;
     hold.unlock();
-    changed_.notify_all();  // room in the queue
+    room_.notify_one();
     job();
     job = nullptr;  // what it held goes before the queue counts it done
     hold.lock();
     --running_;
-    changed_.notify_all();
+    // The giver waits for room or for the end; it is the only one waiting.
+    room_.notify_one();
   }
 }
 

@@ -23,6 +23,9 @@ class WorkQueue {
   WorkQueue& operator=(const WorkQueue&) = delete;
 
   void give(std::function<void()> job);
+  // From a worker: a job to run next, whatever the bound (it is split off
+  // a job already counted). Without workers it runs at once.
+  void giveFirst(std::function<void()> job);
   // Waits until every job given so far has run.
   void drain();
 
@@ -34,7 +37,8 @@ class WorkQueue {
 
   size_t capacity_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable available_;  // a job, or the end: for the workers
+  std::condition_variable room_;       // room in the queue, or all done: for the giver
   std::deque<std::function<void()>> jobs_;
   size_t running_ = 0;
   bool closing_ = false;

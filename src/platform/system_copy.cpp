@@ -59,6 +59,8 @@ int copyFlags(int out, const struct stat& info) {
   return (info.st_flags & UF_HIDDEN) != 0 && fchflags(out, UF_HIDDEN) != 0 ? errno : 0;
 }
 
+gid_t groupOfNewEntries(const struct stat& directory) { return directory.st_gid; }
+
 namespace {
 constexpr unsigned kLocks = UF_IMMUTABLE | UF_APPEND;
 bool unlock(int fd) {
@@ -91,7 +93,8 @@ constexpr std::string_view kUserPrefix = "user.";
 
 // Copies [at, end) at the same offsets; copy_file_range where the file
 // systems allow it, else through a buffer.
-DataCopy copyRange(int in, int out, off_t at, off_t end, const StopCheck& stopped) {
+// `at` ends where the copy ended: short of `end` when the source shrank.
+DataCopy copyRange(int in, int out, off_t& at, off_t end, const StopCheck& stopped) {
   bool ranged = true;
   std::vector<char> buffer;
   while (at < end) {
@@ -130,16 +133,20 @@ DataCopy copyRange(int in, int out, off_t at, off_t end, const StopCheck& stoppe
 DataCopy copyFileData(int in, int out, const struct stat& info, const StopCheck& stopped) {
   off_t size = info.st_size;
   bool sparse = info.st_blocks * 512 < size;
+  off_t written = 0;
   for (off_t at = 0; at < size;) {
     off_t data = sparse ? lseek(in, at, SEEK_DATA) : at;
     if (data < 0 && errno == ENXIO) break;  // a hole to the end
     if (data < 0) data = at;                // no hole support: all data
     off_t hole = sparse ? lseek(in, data, SEEK_HOLE) : size;
     if (hole < 0 || hole > size) hole = size;
-    if (DataCopy copied = copyRange(in, out, data, hole, stopped); copied.error || copied.signal) return copied;
+    written = data;
+    if (DataCopy copied = copyRange(in, out, written, hole, stopped); copied.error || copied.signal) return copied;
+    if (written < hole) break;  // the source shrank meanwhile
     at = hole;
   }
-  if (ftruncate(out, size) != 0) return {errno, true, 0};
+  // A hole at the end, or a source that shrank, leaves the copy short.
+  if (written != size && ftruncate(out, size) != 0) return {errno, true, 0};
   return {};
 }
 
@@ -176,6 +183,10 @@ int writeAttribute(int fd, const std::string& name, std::string_view value) {
 Fd openLinkItself(int /*directory*/, const char* /*name*/) { return Fd(); }
 
 int copyFlags(int /*out*/, const struct stat& /*info*/) { return 0; }
+
+gid_t groupOfNewEntries(const struct stat& directory) {
+  return (directory.st_mode & S_ISGID) ? directory.st_gid : getegid();
+}
 
 bool clearLockFlags(int /*directory*/, const char* /*name*/) { return false; }
 

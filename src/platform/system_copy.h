@@ -62,6 +62,11 @@ int writeAttribute(int fd, const std::string& name, std::string_view value);
 // Linux keeps no user attributes on links: there it is not opened.
 Fd openLinkItself(int directory, const char* name);
 
+// The group an entry gets when it is created in `directory`: the
+// directory's on Apple (and on Linux when it is set-group-ID), else the
+// process's.
+gid_t groupOfNewEntries(const struct stat& directory);
+
 // Gives `out` the file flags of `info` that an installed bundle keeps
 // (Apple: the hidden flag; no locks, nothing only root may set). Nothing
 // elsewhere.
