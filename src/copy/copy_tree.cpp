@@ -60,7 +60,6 @@ class TreeCopy {
   TreeCopy(const Place& from, const Place& to, const CopyRules& rules)
       : from_(from.directory, from.directoryShown),
         to_(to.directory, to.directoryShown),
-        root_(to.directory),
         rules_(rules),
         umask_(currentUmask()),
         queue_(rules.workers, rules.workers * kQueuedPerWorker) {}
@@ -244,7 +243,7 @@ class TreeCopy {
     Fd directory;
     int at = to.directory;
     if (!(copy.directory == toIdentity)) {
-      if (Result opened = openBelow(relativePath(copy.where.get(), {}), &directory, to); !opened) return opened;
+      if (Result opened = openFrom(to.directory, toWhere.get(), copy.where.get(), &directory, to); !opened) return opened;
       at = directory.get();
     }
     if (linkat(at, copy.name.c_str(), to.directory, to.name.data(), 0) != 0) return Result::error("link", to.shown(), errno);
@@ -252,16 +251,31 @@ class TreeCopy {
     return {};
   }
 
-  // Opens the folder at `path` below the copy's root, one level at a time,
-  // so that a path of any length will do.
-  Result openBelow(const std::string& path, Fd* directory, const Entry& to) {
-    Fd at;
-    for (std::string_view name : pathComponents(path)) {
-      Fd next(openat(at.valid() ? at.get() : root_, std::string(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!next.valid()) return Result::error("link", to.shown(), errno);
-      at = std::move(next);
+  // Opens the folder at `target` from the open folder `here` (both in the
+  // copy, which nobody else can change): up through ".." to the nearest
+  // folder they share, then down by name. Any depth will do, and the work
+  // is the distance between the two, not their depth.
+  static Result openFrom(int here, const PathNode* at, const PathNode* target, Fd* opened, const Entry& to) {
+    size_t up = 0;
+    std::vector<const PathNode*> down;
+    for (; at->depth > target->depth; at = at->parent.get()) ++up;
+    for (; target->depth > at->depth; target = target->parent.get()) down.push_back(target);
+    for (; at != target; at = at->parent.get(), target = target->parent.get()) {
+      ++up;
+      down.push_back(target);
     }
-    *directory = std::move(at);
+    Fd folder;
+    auto step = [&](const char* name) {
+      folder.reset(openat(folder.valid() ? folder.get() : here, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      return folder.valid();
+    };
+    for (size_t i = 0; i < up; ++i) {
+      if (!step("..")) return Result::error("link", to.shown(), errno);
+    }
+    for (auto node = down.rbegin(); node != down.rend(); ++node) {
+      if (!step((*node)->name.c_str())) return Result::error("link", to.shown(), errno);
+    }
+    *opened = std::move(folder);
     return {};
   }
 
@@ -279,7 +293,6 @@ class TreeCopy {
   }
 
   DirectoryChain from_, to_;
-  int root_;
   const CopyRules& rules_;
   const mode_t umask_;
   std::deque<Level> levels_;  // references stay put as it grows

@@ -42,7 +42,7 @@ class DirectoryChain {
   const struct stat& info() const { return levels_.back().info; }
   // The name of the current directory in its parent.
   const std::string& name() const { return levels_.back().where->name; }
-  const Where& where() const { return levels_.empty() ? root_where_ : levels_.back().where; }
+  const Where& where() const { return levels_.empty() ? rootWhere_ : levels_.back().where; }
 
   // The device and inode of the current directory; none for the root.
   struct Identity {
@@ -64,7 +64,7 @@ class DirectoryChain {
   };
 
   int root_;
-  Where root_where_;
+  Where rootWhere_;
   std::vector<Level> levels_;
   size_t firstOpen_ = 0;  // levels before it have let their descriptor go
 };

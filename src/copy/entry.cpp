@@ -35,12 +35,4 @@ std::string shownPath(const PathNode* where, std::string_view name) {
   return name.empty() ? path : joinPath(path, name);
 }
 
-std::string relativePath(const PathNode* where, std::string_view name) {
-  std::vector<const PathNode*> levels;
-  for (const PathNode* at = where; at && at->parent; at = at->parent.get()) levels.push_back(at);
-  std::string path;
-  for (auto level = levels.rbegin(); level != levels.rend(); ++level) path.append((*level)->name).push_back('/');
-  return path.append(name);
-}
-
 }  // namespace tarnwell

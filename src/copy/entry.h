@@ -24,9 +24,6 @@ Where childNode(const Where& parent, std::string_view name);
 // very deep one left out.
 std::string shownPath(const PathNode* where, std::string_view name);
 
-// `name` in the folder at `where` as a path from the root, in full.
-std::string relativePath(const PathNode* where, std::string_view name);
-
 // One entry of a walk: its name in an open directory, and where that
 // directory is, worked out as a path only when a line needs it.
 struct Entry {

@@ -30,6 +30,14 @@ bool isPrivate(int folder) {
   return fstat(folder, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 077) == 0;
 }
 
+// The folder just made: private, empty and not marked.
+bool isFresh(int folder) {
+  Listing listing;
+  std::string mark;
+  return isPrivate(folder) && Listing::read(folder, {}, &listing) && listing.empty() &&
+         readAttribute(folder, std::string(kStagingMark), &mark) == kNoAttribute;
+}
+
 // The token of a staging name of `leaf`, or empty when it is not one.
 std::string_view tokenOf(std::string_view name, const std::string& leaf) {
   const std::string prefix = stagingPrefix(leaf);
@@ -85,15 +93,21 @@ Result Staging::make(int parent, const std::string& parentShown, const std::stri
     }
     staging->parent_ = parent;
     staging->folder_.reset(openat(parent, staging->name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    // A racing process could have put its own directory at the name.
-    if (!staging->folder_.valid() || !isPrivate(staging->folder_.get())) break;
+    // A process that may write the parent could have put another folder at
+    // the name meanwhile, even another run's staging folder: what is not
+    // the empty folder just made is left alone, whatever it is.
+    if (!staging->folder_.valid() || !isFresh(staging->folder_.get())) {
+      staging->folder_.reset();
+      return Result::failure(describeFailure("create", staging->shown_, "another process took its place"));
+    }
     fchmod(staging->folder_.get(), 0700);  // whatever the umask left
     // Locked before it is marked: a marked folder without a lock held is a
     // leftover to every other run.
     staging->lock_.reset(openat(staging->fd(), kLockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!staging->lock_.valid() || flock(staging->lock_.get(), LOCK_EX | LOCK_NB) != 0) {
       Result failed = Result::error("lock", staging->shown_, errno);
-      (void)staging->remove();
+      staging->lock_.reset();
+      staging->folder_.reset();
       return failed;
     }
     if (int error = writeAttribute(staging->fd(), std::string(kStagingMark), token)) {
@@ -104,6 +118,12 @@ Result Staging::make(int parent, const std::string& parentShown, const std::stri
     return {};
   }
   return Result::failure(describeFailure("create a private staging folder in", parentShown, "its name was taken"));
+}
+
+void Staging::keep() {
+  (void)removeAttribute(fd(), std::string(kStagingMark));
+  lock_.reset();
+  folder_.reset();
 }
 
 Result Staging::intact(const std::string& leaf, uint64_t entries) const {

@@ -34,6 +34,10 @@ class Staging {
   // Removes it and everything in it, its lock last.
   Result remove();
 
+  // Leaves it in place for good: it holds something that is not the
+  // tool's to delete. Unmarked, no run removes it.
+  void keep();
+
  private:
   int parent_ = -1;
   std::string name_, shown_;

@@ -57,10 +57,15 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
   if (placed) {
     Swapped swapped = swapIntoPlace(staging.fd(), parent.get(), destination.parent, destination.leaf, replacing ? &old : nullptr);
     placed = std::move(swapped.result);
-    if (!swapped.keptAt.empty()) {
-      logLine(swapped.kept ? "Another process put an entry at " + escapeText(toLocation) + " during the copy; it is kept at " +
-                                 escapeText(swapped.keptAt)
-                           : swapped.kept.error());
+    if (!swapped.keptAt.empty() && swapped.kept) {
+      logLine("Another process put an entry at " + escapeText(toLocation) + " during the copy; it is kept at " +
+              escapeText(swapped.keptAt));
+    } else if (!swapped.keptAt.empty()) {
+      // Not the tool's to delete: it stays in the staging folder, for good.
+      logLine(swapped.kept.error());
+      logLine("Another process put an entry at " + escapeText(toLocation) + " during the copy; it is kept at " +
+              escapeText(joinPath(staging.shown(), destination.leaf)));
+      staging.keep();
     }
   }
   // The old bundle, if it was swapped out, goes with the staging folder. A

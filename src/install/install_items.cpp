@@ -1,5 +1,6 @@
 #include "install/install_items.h"
 
+#include "copy/directory_chain.h"
 #include "install/app_copy.h"
 #include "platform/files.h"
 #include "platform/log.h"
@@ -30,10 +31,24 @@ bool installApp(const std::string& source, const std::string& name, Result* unhi
   return static_cast<bool>(*unhide);
 }
 
+// The installer follows links: a package that is one, or that lies behind
+// one, could be anywhere a local user may write.
+Result plainPackage(const std::string& package) {
+  const PathParts place = splitPath(package);
+  Fd parent;
+  struct stat info;
+  if (Result opened = openDirectory(place.parent, &parent); !opened) return opened;
+  if (!statEntry(parent.get(), place.leaf, &info)) return Result::error("install", package, errno);
+  if (S_ISLNK(info.st_mode)) return Result::failure(describeFailure("install", package, "it is a symbolic link, not a package"));
+  return {};
+}
+
 bool installPackage(const std::string& package) {
   logLine(std::string(kName) + ":Installing pkg : " + escapeText(package));
-  int32_t status;
-  if (isSiliconMachine()) {
+  int32_t status = 1;
+  if (Result plain = plainPackage(package); !plain) {
+    logLine(plain.error());
+  } else if (isSiliconMachine()) {
     const std::string command = "arch -arch arm64 installer -pkg \"" + escapeInDoubleQuotes(package) + "\" -target /";
     status = launchProcess("/bin/sh", {"-c", command}, "/", kInstallerTimeLimit);
   } else {

@@ -1,6 +1,7 @@
 #include "main/base_check.h"
 
 #include "platform/fd.h"
+#include "platform/files.h"
 #include "platform/log.h"
 #include "platform/path.h"
 
@@ -33,6 +34,7 @@ Result checkBaseDirectory(const std::string& path) {
       return unsafe(path, shown, "is owned by user " + std::to_string(info.st_uid) + ", not root");
     }
     if (info.st_mode & (S_IWGRP | S_IWOTH)) return unsafe(path, shown, "may be written by group or others");
+    if (aclGrantsWrite(at.get())) return unsafe(path, shown, "has an access control list that lets others write to it");
     if (next == names.size()) return {};
     shown = joinPath(shown, names[next]);
     // A link anywhere on the way is refused: whoever may change it chooses

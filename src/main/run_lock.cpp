@@ -6,10 +6,14 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
 namespace tarnwell {
+namespace {
+constexpr int kTurnMs = 100;
+}  // namespace
 
 Result holdLock(const std::string& path, const std::function<void()>& beforeWaiting) {
   // O_NONBLOCK: a FIFO at the name must not hold the open.
@@ -21,9 +25,14 @@ Result holdLock(const std::string& path, const std::function<void()>& beforeWait
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) return Result::error("lock", path, errno);
     beforeWaiting();
-    while (flock(fd.get(), LOCK_EX) != 0) {
-      if (errno != EINTR) return Result::error("lock", path, errno);
+    // In turns, waking on a stop signal: one that came just before a
+    // blocking flock would not end it, and the run before may take an hour.
+    for (;;) {
       if (int signal = stopSignal()) return Result::failure(describeStop("lock", path, signal));
+      if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) break;
+      if (errno != EWOULDBLOCK && errno != EINTR) return Result::error("lock", path, errno);
+      struct pollfd wake = {stopSignalFd(), POLLIN, 0};
+      poll(&wake, 1, kTurnMs);
     }
   }
   static Fd held;  // until the process ends; not inherited by children

@@ -85,7 +85,10 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
   const std::string resultFile = resultFilePath();
   checkBase();
   takeRunLock();
-  const std::string command = "echo YES | hdiutil attach -nobrowse -plist " +
+  if (stopSignal()) endRun(1);  // before anything is attached
+  // Read-only: a writable volume would let any local user change what root
+  // installs between the checks and the installer.
+  const std::string command = "echo YES | hdiutil attach -nobrowse -readonly -plist " +
                               escapeShellWord(joinPath(basePath(), fromDmg)) + ">" +
                               escapeShellWord(resultFile);
   logLine("Mount cmd ->" + escapeText(command));

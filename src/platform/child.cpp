@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -171,6 +172,17 @@ Child Child::spawn(SpawnOptions options) {
   return child;
 }
 
+Child::Child(Child&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      exitFd_(std::move(other.exitFd_)),
+      outputFd_(std::move(other.outputFd_)),
+      output_(std::move(other.output_)),
+      reaped_(other.reaped_),
+      endedUnwatched_(other.endedUnwatched_),
+      killGroupAtEnd_(other.killGroupAtEnd_),
+      status_(other.status_),
+      startError_(std::move(other.startError_)) {}
+
 Child::~Child() {
   // A child given up on after a time-out is left to run; one that has
   // already ended is reaped here so that no zombie stays behind.
@@ -239,7 +251,7 @@ bool Child::reap(int options) {
 
 void Child::drainOutput(std::chrono::milliseconds grace) {
   auto deadline = Clock::now() + grace;
-  while (outputFd_.valid()) {
+  while (outputFd_.valid() && Clock::now() < deadline) {
     int n = pollReadable(outputFd_.get(), millisUntil(deadline));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;

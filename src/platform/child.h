@@ -35,7 +35,7 @@ class Child {
   // A program that cannot be started gives a Child whose started() is false.
   static Child spawn(SpawnOptions options);
 
-  Child(Child&& other) noexcept = default;
+  Child(Child&& other) noexcept;  // the moved-from one no longer owns the child
   Child& operator=(Child&&) = delete;
   Child(const Child&) = delete;
   ~Child();

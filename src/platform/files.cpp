@@ -10,6 +10,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <sys/acl.h>
+#endif
 
 namespace tarnwell {
 
@@ -61,5 +64,26 @@ Result removeFile(const std::string& path) {
   if (unlink(path.c_str()) == 0) return {};
   return Result::error("remove", path, errno);
 }
+
+#if defined(__APPLE__)
+bool aclGrantsWrite(int directory) {
+  acl_t acl = acl_get_fd_np(directory, ACL_TYPE_EXTENDED);
+  if (!acl) return false;  // none
+  bool grants = false;
+  acl_entry_t entry;
+  for (int which = ACL_FIRST_ENTRY; !grants && acl_get_entry(acl, which, &entry) == 0; which = ACL_NEXT_ENTRY) {
+    acl_tag_t tag;
+    acl_permset_t permissions;
+    if (acl_get_tag_type(entry, &tag) != 0 || tag != ACL_EXTENDED_ALLOW || acl_get_permset(entry, &permissions) != 0) continue;
+    for (acl_perm_t permission : {ACL_ADD_FILE, ACL_ADD_SUBDIRECTORY, ACL_DELETE_CHILD, ACL_WRITE_SECURITY, ACL_CHANGE_OWNER}) {
+      if (acl_get_perm_np(permissions, permission) == 1) grants = true;
+    }
+  }
+  acl_free(acl);
+  return grants;
+}
+#else
+bool aclGrantsWrite(int /*directory*/) { return false; }
+#endif
 
 }  // namespace tarnwell

@@ -24,4 +24,10 @@ Result listDirectory(const std::string& path, std::vector<std::string>* names);
 // Removes one file or link; a directory is refused.
 Result removeFile(const std::string& path);
 
+// Whether the access control list of the open directory lets anyone add,
+// remove or rename entries in it, or change who may. On Apple an ACL stands
+// beside the mode bits; on Linux the mode's group bits already show what a
+// POSIX ACL grants at most, so there it is never so.
+bool aclGrantsWrite(int directory);
+
 }  // namespace tarnwell

@@ -18,9 +18,26 @@ namespace tarnwell {
 
 #if defined(__APPLE__)
 
+namespace {
+
+// Called as the data goes: a stop ends a large file's copy at once.
+int onProgress(int what, int stage, copyfile_state_t, const char*, const char*, void* context) {
+  const StopCheck& stopped = *static_cast<const StopCheck*>(context);
+  return what == COPYFILE_COPY_DATA && stage == COPYFILE_PROGRESS && stopped() ? COPYFILE_QUIT : COPYFILE_CONTINUE;
+}
+
+}  // namespace
+
 DataCopy copyFileData(int in, int out, const struct stat& /*info*/, const StopCheck& stopped) {
-  if (fcopyfile(in, out, nullptr, COPYFILE_DATA | COPYFILE_DATA_SPARSE) != 0) return {errno, false, 0};
-  return {0, false, stopped()};
+  copyfile_state_t state = copyfile_state_alloc();
+  copyfile_callback_t callback = onProgress;
+  copyfile_state_set(state, COPYFILE_STATE_STATUS_CB, reinterpret_cast<const void*>(callback));
+  copyfile_state_set(state, COPYFILE_STATE_STATUS_CTX, &stopped);
+  int rc = fcopyfile(in, out, state, COPYFILE_DATA | COPYFILE_DATA_SPARSE);
+  int error = errno;
+  copyfile_state_free(state);
+  if (int signal = stopped()) return {0, false, signal};
+  return rc == 0 ? DataCopy{} : DataCopy{error, false, 0};
 }
 
 int listAttributes(int fd, std::vector<std::string>* names) {
@@ -51,8 +68,15 @@ int writeAttribute(int fd, const std::string& name, std::string_view value) {
   return fsetxattr(fd, name.c_str(), value.data(), value.size(), 0, 0) == 0 ? 0 : errno;
 }
 
+int removeAttribute(int fd, const std::string& name) { return fremovexattr(fd, name.c_str(), 0) == 0 ? 0 : errno; }
+
 Fd openLinkItself(int directory, const char* name) {
-  return Fd(openat(directory, name, O_RDONLY | O_SYMLINK | O_CLOEXEC));  // O_NOFOLLOW would refuse it
+  // O_NOFOLLOW would refuse it; O_NONBLOCK, so that a FIFO put in its
+  // place does not hold the open, and it must still be a link.
+  Fd link(openat(directory, name, O_RDONLY | O_SYMLINK | O_NONBLOCK | O_CLOEXEC));
+  struct stat info;
+  if (link.valid() && (fstat(link.get(), &info) != 0 || !S_ISLNK(info.st_mode))) link.reset();
+  return link;
 }
 
 int copyFlags(int out, const struct stat& info) {
@@ -178,6 +202,11 @@ int readAttribute(int fd, const std::string& name, std::string* value) {
 int writeAttribute(int fd, const std::string& name, std::string_view value) {
   const std::string full = std::string(kUserPrefix) + name;
   return fsetxattr(fd, full.c_str(), value.data(), value.size(), 0) == 0 ? 0 : errno;
+}
+
+int removeAttribute(int fd, const std::string& name) {
+  const std::string full = std::string(kUserPrefix) + name;
+  return fremovexattr(fd, full.c_str()) == 0 ? 0 : errno;
 }
 
 Fd openLinkItself(int /*directory*/, const char* /*name*/) { return Fd(); }

@@ -57,9 +57,11 @@ constexpr int kNoAttribute =
 int listAttributes(int fd, std::vector<std::string>* names);  // none where not supported
 int readAttribute(int fd, const std::string& name, std::string* value);
 int writeAttribute(int fd, const std::string& name, std::string_view value);
+int removeAttribute(int fd, const std::string& name);
 
-// The link `name` itself, opened for its attributes (O_SYMLINK on Apple).
-// Linux keeps no user attributes on links: there it is not opened.
+// The link `name` itself, opened for its attributes (O_SYMLINK on Apple);
+// none when it is no longer a link. Linux keeps no user attributes on
+// links: there it is not opened.
 Fd openLinkItself(int directory, const char* name);
 
 // The group an entry gets when it is created in `directory`: the

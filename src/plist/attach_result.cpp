@@ -8,9 +8,13 @@
 namespace tarnwell {
 namespace {
 
-// The first "<?xml" or "<plist" through the next "</plist>", if any.
+// hdiutil's own answer: the last "<?xml" (or "<plist") through the next
+// "</plist>". What stands before it (the licence an image may carry, which
+// "echo YES" agrees to) is the image maker's text and may hold a plist of
+// its own; hdiutil's strings are escaped and can hold no "<?xml".
 std::string_view embeddedXmlPlist(std::string_view bytes) {
-  size_t start = std::min(bytes.find("<?xml"), bytes.find("<plist"));
+  size_t start = bytes.rfind("<?xml");
+  if (start == std::string_view::npos) start = bytes.rfind("<plist");
   if (start == std::string_view::npos) return {};
   constexpr std::string_view kEnd = "</plist>";
   size_t end = bytes.find(kEnd, start);
@@ -35,21 +39,18 @@ bool isDictionary(const PlistNode& node) { return node.kind == PlistNode::Kind::
 
 bool usableMountPoint(std::string_view path) {
   if (!path.starts_with('/')) return false;
-  bool named = false;
-  for (std::string_view part : pathComponents(path)) {
-    if (part == "..") return false;
-    if (part != ".") named = true;
-  }
-  return named;
+  std::vector<std::string_view> parts = pathComponents(path);
+  if (std::find(parts.begin(), parts.end(), "..") != parts.end()) return false;
+  std::erase(parts, ".");
+  return parts.size() >= 2 && parts.front() == "Volumes";
 }
 
 AttachResult readAttachResult(std::string_view bytes) {
   AttachResult result;
-  PlistParse parse = parsePropertyList(bytes, kKeys);
-  if (!parse.ok) {
-    std::string_view inner = embeddedXmlPlist(bytes);
-    if (!inner.empty() && inner.size() != bytes.size()) parse = parsePropertyList(inner, kKeys);
-  }
+  // Only hdiutil's own part is read: a parser may take a first plist and
+  // let what follows it be.
+  std::string_view own = bytes.starts_with("bplist00") ? bytes : embeddedXmlPlist(bytes);
+  PlistParse parse = parsePropertyList(own.empty() ? bytes : own, kKeys);
   if (!parse.ok) {
     result.error = parse.error;
     return result;

@@ -27,13 +27,15 @@ struct AttachResult {
   std::string imageDevice;
 };
 
-// A mount point names a directory below the root by an absolute path: not
-// "/" (or "/./"), not relative, and without "..". Anything else would have
-// items installed from the root file system or the caller's directory.
+// A mount point names a folder below /Volumes, where hdiutil mounts, by
+// an absolute path without "..". Anything else would have items installed
+// from the root file system, the caller's directory, or a place a local
+// user chose.
 bool usableMountPoint(std::string_view path);
 
-// Reads hdiutil's attach answer. Text around an XML property list (warnings
-// that some hdiutil releases print) is ignored when the whole does not parse.
+// Reads hdiutil's attach answer: the last XML property list in it, the
+// text before it (a licence) and after it (warnings) left out; or a binary
+// property list, whole.
 AttachResult readAttachResult(std::string_view bytes);
 
 }  // namespace tarnwell

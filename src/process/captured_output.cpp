@@ -75,7 +75,9 @@ std::string CapturedOutput::text() const { return decodeUtf8(head_) + decodeUtf8
 std::string CapturedOutput::logText() const {
   std::string text = escapeText(decodeUtf8(head_));
   if (uint64_t dropped = leftOut_ + (tail_.size() > kKeep ? tail_.size() - kKeep : 0)) {
-    text += "\n(" + std::to_string(dropped) + " bytes of output left out)\n";
+    // On the same line: a tail that started a line of its own could start
+    // with what looks like a log entry's prefix.
+    text += " [" + std::to_string(dropped) + " bytes of output left out] ";
   }
   return text + escapeText(decodeUtf8(tailKept()));
 }

@@ -17,8 +17,8 @@ class CapturedOutput {
   // All that was kept, decoded as UTF-8 (a sequence that is not becomes
   // U+FFFD), the two parts joined.
   std::string text() const;
-  // The same for a log line: escaped, with a line of its own saying how
-  // many bytes were left out, if any.
+  // The same for a log line: escaped, all on one line, saying how many
+  // bytes were left out between the two parts, if any.
   std::string logText() const;
 
  private:
