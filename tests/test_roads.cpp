@@ -157,11 +157,12 @@ const std::vector<Road> kAttachResultRoads = {
     afterAttach("MountPointIsRelative", entitiesPlist({"Volumes/Sample", "/Volumes/../"}), {"mount-point : Volumes/Sample", kUnusable, "mount-point : /Volumes/../", kUnusable}),
     afterAttach("VolumeGone", entitiesPlist({"/Volumes/Gone"}),
                 {"mount-point : /Volumes/Gone", kFailed + "Could not list the contents of \"/Volumes/Gone\": No such file or directory"}),
-    // Padded to exactly the size limit, 1 MiB, which is still read.
+    // Padded to exactly the size limit, 1 MiB, which is still read; nothing
+    // follows </plist>, which a second reading would leave out.
     {.name = "UnusableThenUsableMountPoint",
      .setup = [] {
        std::string plist = entitiesPlist({"", "/Volumes/Real", "/Volumes/Second"});
-       answer(plist.insert(plist.find("</plist>"), std::string((1 << 20) - plist.size(), ' ')));
+       answer(plist.substr(0, plist.size() - 9) + std::string((1 << 20) - plist.size() + 1, ' ') + "</plist>");
        sh("cp -a /Library/Tarnwell/Sample.dmg /Volumes/Real");
      },
      .args = {"Sample.dmg", "Bar.pkg"}, .lines = {"Array count in systemEntities 3", "mount-point : ", kUnusable, "mount-point : /Volumes/Real"},
