@@ -55,7 +55,7 @@ pid_t startTool(const std::vector<std::string>& args, const std::vector<std::str
   const std::string tool = base + "/Tools/bin/tarnwell";
   fs::create_directories(base + "/Tools/bin");
   fs::copy_file(TARNWELL_BINARY, tool, fs::copy_options::skip_existing);
-  std::vector<std::string> words = {"/bin/sh", "-c", "cd / && exec \"$@\" > /standin/" + tag + ".out 2> /standin/" + tag + ".err", "sh"};
+  std::vector<std::string> words = {"/bin/sh", "-c", "cd /standin && exec \"$@\" > /standin/" + tag + ".out 2> /standin/" + tag + ".err", "sh"};
   words.insert(words.end(), wrapper.begin(), wrapper.end());
   words.push_back(tool);
   words.insert(words.end(), args.begin(), args.end());
@@ -91,6 +91,12 @@ Outcome finishTool(pid_t tool, const std::string& tag) {
     fields = {field.substr(1)};
   }
   return run;
+}
+
+std::vector<std::string> under(const std::string& shell) { return {"/bin/sh", "-c", shell + " exec \"$0\" \"$@\""}; }
+
+std::vector<std::string> withFault(const std::string& setting) {
+  return under(setting + " LD_PRELOAD=" + TARNWELL_FAULT_LIBRARY + " ASAN_OPTIONS=verify_asan_link_order=0");
 }
 
 Outcome runTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper, const std::string& base) {
@@ -131,7 +137,7 @@ std::string entitiesPlist(const std::vector<std::string>& mountPoints) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>system-entities</key><array>\n";
   for (const auto& mountPoint : mountPoints) {
     xml += "<dict><key>dev-entry</key><string>/dev/disk9</string>";
-    if (mountPoint != "-") xml += "<key>mount-point</key><string>" + mountPoint + "</string>";
+    if (mountPoint != "-") xml += "<key>mount-point</key>" + (mountPoint.starts_with('<') ? mountPoint : "<string>" + mountPoint + "</string>");
     xml += "</dict>\n";
   }
   return xml + "</array></dict></plist>\n";

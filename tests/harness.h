@@ -36,7 +36,8 @@ struct Outcome {
   bool detached() const;
 };
 
-// Lays the tool out at BASE/Tools/bin/tarnwell and starts it in "/" with
+// Lays the tool out at BASE/Tools/bin/tarnwell and starts it in /standin,
+// not "/", so that its children find "/" only if it puts them there, with
 // `args`, under `wrapper` when one is given; its output goes to
 // /standin/TAG.out and .err. Every finished run is checked for an empty
 // stdout, a log of well-formed entries only, and stand-ins that inherited
@@ -46,6 +47,11 @@ pid_t startTool(const std::vector<std::string>& args, const std::vector<std::str
 Outcome finishTool(pid_t tool, const std::string& tag = "tool");
 Outcome runTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {},
             const std::string& base = kBase);
+
+// Wrappers: the tool run after these shell words ("ulimit -n 32;"), or
+// with the fault library preloaded and set ("TARNWELL_FAULT_SLOW=1").
+std::vector<std::string> under(const std::string& shell);
+std::vector<std::string> withFault(const std::string& setting);
 
 // The texts of the log entries on a stream of the tool's stderr.
 std::vector<std::string> logEntries(const std::string& text);
@@ -63,7 +69,8 @@ std::vector<std::string> names(const fs::path& directory);
 // one among them; a sparse file; two hard links) and Bar.pkg.
 fs::path sampleImage(const std::string& name = "Sample.dmg", const std::string& base = kBase);
 
-// An attach answer whose entities have these mount points ("-": none).
+// An attach answer whose entities have these mount points ("-": none;
+// "<...>": that value, not text).
 std::string entitiesPlist(const std::vector<std::string>& mountPoints);
 
 // A chain of `depth` folders named "d" below `root` (made if need be),

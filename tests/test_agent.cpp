@@ -38,7 +38,7 @@ std::string perform(const std::string& operations) {
       std::barrier start(32);
       std::vector<std::string> seen(32);
       std::vector<std::thread> threads;
-      for (auto& value : seen) threads.emplace_back([&, slot = &value] { start.arrive_and_wait(), *slot = kProperties.at(op.substr(5)).first(); });
+      for (auto& value : seen) threads.emplace_back([&, slot = &value] { start.arrive_and_wait(); *slot = kProperties.at(op.substr(5)).first(); });
       for (auto& thread : threads) thread.join();
       out += std::to_string(std::set<std::string>(seen.begin(), seen.end()).size()) + ":" + seen[0] + " ";
     } else if (size_t equals = op.find('='); equals != std::string::npos) {

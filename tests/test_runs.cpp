@@ -41,8 +41,7 @@ std::string installedVersion(int files) {
   return seen.size() == 1 ? *seen.begin() : "partial";
 }
 
-const std::vector<std::string> kSlowCopy = {"/bin/sh", "-c", std::string("TARNWELL_FAULT_SLOW=1 LD_PRELOAD=") + TARNWELL_FAULT_LIBRARY +
-                                                              " ASAN_OPTIONS=verify_asan_link_order=0 exec \"$0\" \"$@\""};
+const std::vector<std::string> kSlowCopy = withFault("TARNWELL_FAULT_SLOW=1");
 
 }  // namespace
 
@@ -118,36 +117,44 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
 
 struct Stop {
   int signal;
-  bool duringCopy;  // else during the installer
+  std::string when;  // "DuringCopy", "DuringInstaller" or "WaitingForTheLock" (another run's)
 };
 
 class Stopped : public testing::TestWithParam<Stop> {};
 
-// The run stops at a safe point, cleans up, and ends by the same signal.
+// The run stops at a safe point, cleans up, and ends by the same signal;
+// one still waiting for another run's lock never attaches.
 TEST_P(Stopped, CleansUpAndEndsByTheSameSignal) {
   REQUIRE_SANDBOX();
   const Stop stop = GetParam();
+  const bool locked = stop.when == "WaitingForTheLock";
   versionedBundles(40);
   scenario("installer-script", "sleep 30 & wait");
-  pid_t tool = startTool({"Sample.dmg", stop.duringCopy ? "Foo.app" : "Bar.pkg"}, kSlowCopy);
-  waitFor([&] { return stop.duringCopy ? names("/Applications").size() > 1 : readText("/standin/calls").find("installer") != std::string::npos; });
+  // Another run's lock, held by a stand-in that lets go by itself after 20 s.
+  if (locked) sh("flock " + kBase + "/tarnwell.lock sleep 20 >/dev/null 2>&1 & until ! flock -n " + kBase + "/tarnwell.lock true; do sleep 0.01; done");
+  pid_t tool = startTool({"Sample.dmg", stop.when == "DuringCopy" ? "Foo.app" : "Bar.pkg"}, kSlowCopy);
+  waitFor([&] {
+    if (stop.when == "DuringCopy") return names("/Applications").size() > 1;
+    return readText(locked ? "/standin/tool.err" : "/standin/calls").find(locked ? "waiting for it to finish" : "installer") != std::string::npos;
+  });
   kill(tool, stop.signal);
   Outcome run = finishTool(tool);
   EXPECT_EQ(run.signal, stop.signal);
   EXPECT_EQ(run.log.back(), "Stopped by signal " + std::to_string(stop.signal) + " (" + strsignal(stop.signal) + ")");
   EXPECT_FALSE(fs::exists(kResult));
-  EXPECT_TRUE(run.detached());
+  EXPECT_TRUE(locked ? run.calls.empty() : run.detached());
   EXPECT_EQ(names("/Applications"), std::vector<std::string>{"Foo.app"});
   EXPECT_EQ(installedVersion(40), "old\n");
-  EXPECT_EQ(readText("/standin/installer-signals"), stop.duringCopy ? "" : "terminated\n");
+  EXPECT_EQ(readText("/standin/installer-signals"), stop.when == "DuringInstaller" ? "terminated\n" : "");
+  if (locked) sh("pkill -f 'sleep 2[0]$' || true");
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, Stopped,
-                         testing::Values(Stop{SIGTERM, true}, Stop{SIGINT, true}, Stop{SIGHUP, true}, Stop{SIGTERM, false},
-                                         Stop{SIGINT, false}, Stop{SIGHUP, false}),
-                         [](const auto& info) {
-                           return std::string(sigabbrev_np(info.param.signal)) + (info.param.duringCopy ? "DuringCopy" : "DuringInstaller");
-                         });
+                         testing::Values(Stop{.signal = SIGTERM, .when = "DuringCopy"}, Stop{.signal = SIGINT, .when = "DuringCopy"},
+                                         Stop{.signal = SIGHUP, .when = "DuringCopy"}, Stop{.signal = SIGTERM, .when = "DuringInstaller"},
+                                         Stop{.signal = SIGINT, .when = "DuringInstaller"}, Stop{.signal = SIGHUP, .when = "DuringInstaller"},
+                                         Stop{.signal = SIGTERM, .when = "WaitingForTheLock"}),
+                         [](const auto& info) { return sigabbrev_np(info.param.signal) + info.param.when; });
 
 // Killed at any instant, the bundle is the complete old or the complete new
 // one, and the next run leaves nothing else behind.
@@ -217,14 +224,17 @@ TEST(Runs, OverlappingRunsTakeTurns) {
   EXPECT_EQ(installedVersion(10), "new\n");
 }
 
-// Another run, or root itself, at the staging folder while a copy runs: a
-// live run's folder is never removed, and a copy that was changed is never
-// swapped in.
+// Another run, or root itself, at the staging folder or the destination
+// while a copy runs: a live run's folder is never removed, a copy that was
+// changed is never swapped in, and what appeared in the destination's place
+// is kept.
 struct Race {
   std::string name;
   std::function<pid_t()> during;  // a second run, or 0
-  int status;
-  std::string version;
+  int status = 0;
+  std::string version = "new\n";
+  bool firstInstall = false;  // no bundle installed before the run
+  bool keeps = false;         // this run keeps what it took out of place
 };
 
 class Races : public testing::TestWithParam<Race> {};
@@ -232,19 +242,24 @@ class Races : public testing::TestWithParam<Race> {};
 TEST_P(Races, NeverSwapInAPartialCopy) {
   REQUIRE_SANDBOX();
   constexpr int kFiles = 40;
+  const Race& race = GetParam();
   versionedBundles(kFiles);
+  if (race.firstInstall) fs::remove_all("/Applications/Foo.app");
   pid_t first = startTool({"Sample.dmg", "Foo.app"}, kSlowCopy);
   waitFor([] { return std::system("test $(ls /Applications/.tarnwell-staging.*/Foo.app/Contents 2>/dev/null | wc -l) -ge 5") == 0; });
-  pid_t second = GetParam().during();
+  pid_t second = race.during();
   Outcome run = finishTool(first);
-  EXPECT_EQ(run.status, GetParam().status);
+  EXPECT_EQ(run.status, race.status);
   if (second) EXPECT_EQ(finishTool(second, "second").status, 0);
-  EXPECT_EQ(installedVersion(kFiles), GetParam().version);
+  EXPECT_EQ(installedVersion(kFiles), race.version);
   // A run that swapped second keeps what the other put in place meanwhile.
-  std::vector<std::string> left = names("/Applications");
-  std::erase_if(left, [](const std::string& name) { return name.starts_with(".tarnwell-kept.Foo.app."); });
+  std::vector<std::string> left, kept;
+  for (const std::string& name : names("/Applications")) (name.starts_with(".tarnwell-kept.Foo.app.") ? kept : left).push_back(name);
   EXPECT_EQ(left, std::vector<std::string>{"Foo.app"});
+  if (race.keeps) EXPECT_TRUE(kept.size() == 1 && run.logged("Another process put an entry at /Applications/Foo.app during the copy; it is kept at /Applications/" + kept[0]));
 }
+
+std::function<pid_t()> byRoot(const std::string& script) { return [=] { sh(script); return pid_t{0}; }; }
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, Races,
@@ -252,16 +267,11 @@ INSTANTIATE_TEST_SUITE_P(
                          .during = [] {
                            sh("mkdir -p /Library/Other && cp -a /Library/Tarnwell/Sample.dmg /Library/Other/");
                            return startTool({"Sample.dmg", "Foo.app"}, kSlowCopy, "/Library/Other", "second");
-                         },
-                         .status = 0,
-                         .version = "new\n"},
-                    Race{.name = "RootRemovesACopiedFile",
-                         .during = [] {
-                           sh("rm \"$(ls -d /Applications/.tarnwell-staging.*/Foo.app/Contents/f* | head -1)\"");
-                           return pid_t{0};
-                         },
-                         .status = 1,
-                         .version = "old\n"}),
+                         }},
+                    Race{.name = "RootRemovesACopiedFile", .during = byRoot("rm \"$(ls -d /Applications/.tarnwell-staging.*/Foo.app/Contents/f* | head -1)\""),
+                         .status = 1, .version = "old\n"},
+                    Race{.name = "RootRemovesTheInstalledBundle", .during = byRoot("rm -rf /Applications/Foo.app")},
+                    Race{.name = "RootMakesAFolderInAFirstInstallsPlace", .during = byRoot("mkdir /Applications/Foo.app"), .firstInstall = true, .keeps = true}),
     [](const auto& info) { return info.param.name; });
 
 // Children that do not end when the tool is stopped: each is killed with
@@ -298,7 +308,7 @@ TEST_P(HostileChildren, AreKilledAfterAStop) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, HostileChildren,
-    testing::Values(Stubborn{"AnAttachThatHangs", "attach-script", "611", false},
-                    Stubborn{"AnInstallerThatIgnoresTerm", "installer-script", "612", true},
-                    Stubborn{"ADetachThatHangs", "detach-script", "613", true}),
+    testing::Values(Stubborn{.name = "AnAttachThatHangs", .setting = "attach-script", .sleep = "611", .detached = false},
+                    Stubborn{.name = "AnInstallerThatIgnoresTerm", .setting = "installer-script", .sleep = "612", .detached = true},
+                    Stubborn{.name = "ADetachThatHangs", .setting = "detach-script", .sleep = "613", .detached = true}),
     [](const auto& info) { return info.param.name; });
