@@ -12,7 +12,7 @@ using namespace tarnwell::test;
 
 namespace {
 
-const std::string kMount = "Mount cmd ->echo YES | hdiutil attach -nobrowse -plist ";
+const std::string kMount = "Mount cmd ->echo YES | hdiutil attach -nobrowse -readonly -plist ";
 const std::string kFailed = "PropertyListSerialization Failed!!!!! or not able to get contents of directory ";
 const std::string kNoRows = "No rows found in mounted volume's plist, hence installation failed!!!!!";
 const std::string kNoKey = "mount-point key not found in mounted volume's plist, hence installation failed!!!!!";
@@ -154,7 +154,8 @@ const std::vector<Road> kAttachResultRoads = {
     afterAttach("NoMountPointKeys", entitiesPlist({"-", "<integer>1</integer>", "<dict/>"}), {"Array count in systemEntities 3", kNoKey}),
     afterAttach("EmptyMountPoints", entitiesPlist({"", "-", ""}), {"mount-point : ", kUnusable, "mount-point : ", kUnusable}),
     afterAttach("MountPointIsRoot", entitiesPlist({"/", "/./"}), {"mount-point : /", kUnusable, "mount-point : /./", kUnusable}),
-    afterAttach("MountPointIsRelative", entitiesPlist({"Volumes/Sample", "/Volumes/../"}), {"mount-point : Volumes/Sample", kUnusable, "mount-point : /Volumes/../", kUnusable}),
+    afterAttach("MountPointIsRelativeOrElsewhere", entitiesPlist({"Volumes/Sample", "/Volumes/../", "/tmp/Sample"}),
+                {"mount-point : Volumes/Sample", kUnusable, "mount-point : /Volumes/../", kUnusable, "mount-point : /tmp/Sample", kUnusable}),
     afterAttach("VolumeGone", entitiesPlist({"/Volumes/Gone"}),
                 {"mount-point : /Volumes/Gone", kFailed + "Could not list the contents of \"/Volumes/Gone\": No such file or directory"}),
     // Padded to exactly the size limit, 1 MiB, which is still read; nothing
@@ -187,6 +188,12 @@ const std::vector<Road> kItemRoads = {
     unsupported("ClimbsOutInside", "Foo.app/../../Sample.dmg/Foo.app"),
     linked("Link.app", "Foo.app"),
     linked("Root.app", "/"),
+    {.name = "APackageThatIsALink",
+     .setup = [] { fs::remove(sampleImage() / "Bar.pkg"); writeText("/tmp/x.pkg", "xar!"); fs::create_symlink("/tmp/x.pkg", kBase + "/Sample.dmg/Bar.pkg"); },
+     .args = {"Sample.dmg", "Bar.pkg"}, .status = 1,
+     .lines = {"Could not install \"/Volumes/Sample/Bar.pkg\": it is a symbolic link, not a package",
+               "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg -> failed "},
+     .check = [](const Outcome& run) { EXPECT_TRUE(run.callsOf("installer").empty()); }},
     {.name = "ShellCharactersRunNothing",
      .setup = [] { writeText(kHostileBase + "/" + kHostileImage + "/" + kHostilePackage, "xar!"); scenario("mount-point", kHostileVolume); scenario("sysctl-output", "Apple M1\n"); },
      .args = {kHostileImage, kHostilePackage},
@@ -316,6 +323,11 @@ void deepVolume(const std::function<void()>& make) {
 }
 
 const std::vector<Road> kHostileImageRoads = {
+    // hdiutil prints an image's licence before its answer: a plist in it is not the answer.
+    {.name = "ALicenceHoldingAPlist",
+     .setup = [] { sampleImage(); sh("mkdir -p /Volumes/Evil/Foo.app"); scenario("attach-script", "printf '%s\\n' '" + entitiesPlist({"/Volumes/Evil"}) + "'"); },
+     .lines = {"mount-point : /Volumes/Sample", "App Copied successfully"},
+     .check = [](const Outcome& run) { EXPECT_TRUE(fs::exists("/Applications/Foo.app/Contents")); EXPECT_FALSE(run.logged("mount-point : /Volumes/Evil")); }},
     // Owners and modes are not the image's to choose.
     {.name = "OwnersAndModes",
      .setup = [] { sh("cd " + (sampleImage() / "Foo.app/Contents").string() + " && mkdir -m 2775 shared && mkdir -m 1777 tmp && mkdir mine"
@@ -358,7 +370,7 @@ const std::vector<Road> kHostileChildrenRoads = {
      .check = [](const Outcome&) { sh("pkill -f 'sleep 60[0]'"); }},
     {.name = "AttachChattersThreeHundredMegabytes",
      .setup = [] { sampleImage(); scenario("attach-script", "head -c 300000000 /dev/zero | tr '\\0' x >&2"); }, .args = {"Sample.dmg", "Bar.pkg"},
-     .lines = {"terminationStatus : 0 output : xxx…\n(299868928 bytes of output left out)\n" + std::string(65536, 'x')},
+     .lines = {"terminationStatus : 0 output : xxx… [299868928 bytes of output left out] " + std::string(65536, 'x')},
      .check = [](const Outcome& run) { for (const std::string& entry : run.log) EXPECT_LT(entry.size(), 140000u); },
 #if !defined(TARNWELL_SANITIZED)  // the sanitizers reserve more address space than this
      .wrapper = under("ulimit -v 300000;")

@@ -56,8 +56,8 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
   std::vector<std::string> expected = {
       "Base Path " + kBase,
       "Given Args dmgName:Sample.dmg,\nargArray :[\"Foo.app\", \"Bar.pkg\"]",
-      "Mount cmd ->echo YES | hdiutil attach -nobrowse -plist " + kBase + "/Sample.dmg>" + kResult,
-      "Given Command /bin/bash echo YES | hdiutil attach -nobrowse -plist " + kBase + "/Sample.dmg>" + kResult,
+      "Mount cmd ->echo YES | hdiutil attach -nobrowse -readonly -plist " + kBase + "/Sample.dmg>" + kResult,
+      "Given Command /bin/bash echo YES | hdiutil attach -nobrowse -readonly -plist " + kBase + "/Sample.dmg>" + kResult,
       "terminationStatus : 0 output : ",
       "Array count in systemEntities 2",
       "mount-point : /Volumes/Sample",
@@ -78,7 +78,7 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
   if (log.size() > 7 && log[7] == "Files list in the volume : [\"Foo.app\", \"Bar.pkg\"]\n files count 2") log[7] = expected[7];
   EXPECT_EQ(log, expected);
   ASSERT_EQ(run.calls.size(), 4u);
-  EXPECT_EQ(run.calls[0].args, (std::vector<std::string>{"attach", "-nobrowse", "-plist", kBase + "/Sample.dmg"}));
+  EXPECT_EQ(run.calls[0].args, (std::vector<std::string>{"attach", "-nobrowse", "-readonly", "-plist", kBase + "/Sample.dmg"}));
   EXPECT_EQ(run.calls[2].args, (std::vector<std::string>{"-pkg", "/Volumes/Sample/Bar.pkg", "-target", "/"}));
   EXPECT_EQ(run.calls[2].directory, "/");
   EXPECT_EQ(run.calls[3].args, (std::vector<std::string>{"detach", "-force", "/Volumes/Sample"}));

@@ -163,8 +163,8 @@ TEST(Runners, BoundAFloodAndStartNothingThatCannotStart) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(GetOutput("/bin/sh", "head -c 300000 /dev/zero | tr '\\0' o"), "0");
   EXPECT_EQ(test::logEntries(testing::internal::GetCapturedStderr()).back(),
-            "terminationStatus : 0 output : " + std::string(1 << 16, 'o') + "\n(" + std::to_string(300000 - (2 << 16)) +
-                " bytes of output left out)\n" + std::string(1 << 16, 'o'));
+            "terminationStatus : 0 output : " + std::string(1 << 16, 'o') + " [" + std::to_string(300000 - (2 << 16)) +
+                " bytes of output left out] " + std::string(1 << 16, 'o'));
   testing::internal::CaptureStderr();
   EXPECT_EQ(GetOutput("/nonexistent/bash", "true"), "127");
   EXPECT_EQ(test::logEntries(testing::internal::GetCapturedStderr()),
