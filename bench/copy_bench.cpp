@@ -165,7 +165,7 @@ int copyOnly(const char* from, const char* to, size_t workers) {
   std::atomic<bool> done{false};
   std::atomic<int> most{0};
   std::thread watcher([&] {
-    while (!done && !getenv("NO_WATCH")) {
+    while (!done) {
       most = std::max(most.load(), openDescriptors());
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

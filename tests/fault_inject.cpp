@@ -1,7 +1,9 @@
-// Preloaded into the tool. To make the hidden mark of an installed bundle
-// fail with EIO: TARNWELL_FAULT_XATTR=read fails fgetxattr, =clear fails
-// fremovexattr, on descriptors of entries in /Applications (not the
-// tool's staging folders). Every other call goes to the C library.
+// Preloaded into the tool, to make it meet faults it cannot meet on its own.
+// TARNWELL_FAULT_XATTR=read fails fgetxattr, =clear fails fremovexattr,
+// with EIO, on descriptors of entries in /Applications (not the tool's
+// staging folders): the hidden mark of an installed bundle; =refuse makes
+// fsetxattr of the stand-ins for macOS's own attributes (user.com.apple.*)
+// fail with EPERM. Every other call goes to the C library.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -40,6 +42,28 @@ extern "C" ssize_t fgetxattr(int fd, const char* name, void* value, size_t size)
   return real(fd, name, value, size);
 }
 
+extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
+  const char* fault = getenv("TARNWELL_FAULT_XATTR");
+  if (fault && strcmp(fault, "refuse") == 0 && strncmp(name, "user.com.apple.", 15) == 0 &&
+      strcmp(program_invocation_short_name, "tarnwell") == 0) {
+    errno = EPERM;
+    return -1;
+  }
+  static auto real = next<int (*)(int, const char*, const void*, size_t, int)>("fsetxattr");
+  return real(fd, name, value, size, flags);
+}
+
+// TARNWELL_FAULT_RENAME refuses every renameat2 (EPERM), as macOS refuses
+// changes to application bundles without the App Management grant.
+extern "C" int renameat2(int from, const char* fromName, int to, const char* toName, unsigned flags) {
+  if (getenv("TARNWELL_FAULT_RENAME") && strcmp(program_invocation_short_name, "tarnwell") == 0) {
+    errno = EPERM;
+    return -1;
+  }
+  static auto real = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+  return real(from, fromName, to, toName, flags);
+}
+
 extern "C" int fremovexattr(int fd, const char* name) {
   if (failing("clear", fd)) {
     errno = EIO;
@@ -52,8 +76,15 @@ extern "C" int fremovexattr(int fd, const char* name) {
 // TARNWELL_FAULT_SLOW makes every ranged copy of the tool (not of its
 // children) take a tenth of a second, so that a test can act while a
 // bundle is being copied.
+// TARNWELL_FAULT_EIO=NAME makes the copy of the file NAME fail with EIO.
+static int failingCopy = -1;
+
 extern "C" ssize_t copy_file_range(int in, off64_t* inAt, int out, off64_t* outAt, size_t length, unsigned flags) {
   if (getenv("TARNWELL_FAULT_SLOW") && strcmp(program_invocation_short_name, "tarnwell") == 0) usleep(100000);
+  if (in == __atomic_load_n(&failingCopy, __ATOMIC_SEQ_CST)) {
+    errno = EIO;
+    return -1;
+  }
   static auto real = next<ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned)>("copy_file_range");
   return real(in, inAt, out, outAt, length, flags);
 }
@@ -63,6 +94,9 @@ extern "C" ssize_t copy_file_range(int in, off64_t* inAt, int out, off64_t* outA
 // volume could between the listing and the open.
 static int swapForFifo(int directory, const char* path, int flags) {
   static bool done = false;
+  // The open of NAME for TARNWELL_FAULT_EIO is noted after it is made.
+  const char* eio = getenv("TARNWELL_FAULT_EIO");
+  if (eio && !(flags & O_CREAT) && strcmp(path, eio) == 0 && strcmp(program_invocation_short_name, "tarnwell") == 0) return 1;
   const char* name = getenv("TARNWELL_FAULT_FIFO");
   if (name && !done && !(flags & O_CREAT) && strcmp(path, name) == 0 && strcmp(program_invocation_short_name, "tarnwell") == 0) {
     done = true;
@@ -77,9 +111,11 @@ extern "C" int openat(int directory, const char* path, int flags, ...) {
   va_start(args, flags);
   mode_t mode = (flags & O_CREAT) ? va_arg(args, mode_t) : 0;
   va_end(args);
-  swapForFifo(directory, path, flags);
+  bool note = swapForFifo(directory, path, flags) == 1;
   static auto real = next<int (*)(int, const char*, int, ...)>("openat");
-  return real(directory, path, flags, mode);
+  int fd = real(directory, path, flags, mode);
+  if (note) __atomic_store_n(&failingCopy, fd, __ATOMIC_SEQ_CST);
+  return fd;
 }
 
 extern "C" int openat64(int directory, const char* path, int flags, ...) {
@@ -87,7 +123,9 @@ extern "C" int openat64(int directory, const char* path, int flags, ...) {
   va_start(args, flags);
   mode_t mode = (flags & O_CREAT) ? va_arg(args, mode_t) : 0;
   va_end(args);
-  swapForFifo(directory, path, flags);
+  bool note = swapForFifo(directory, path, flags) == 1;
   static auto real = next<int (*)(int, const char*, int, ...)>("openat64");
-  return real(directory, path, flags, mode);
+  int fd = real(directory, path, flags, mode);
+  if (note) __atomic_store_n(&failingCopy, fd, __ATOMIC_SEQ_CST);
+  return fd;
 }

@@ -4,9 +4,11 @@
 
 #include "harness.h"
 
+#include <algorithm>
 #include <functional>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 using namespace tarnwell::test;
 
@@ -122,8 +124,19 @@ const std::vector<Road> kStatusRoads = {
      .check = [](const Outcome& run) { EXPECT_EQ(run.callsOf("hdiutil").at(0).args.back(), kBase + "/Absent.dmg"); }},
     {.name = "EmptyImageName", .args = {"", "Foo.app"}, .status = 26, .end = Kept, .lines = {"Error in mounting "}},
     {.name = "ResultMissingAfterAttach", .setup = [] { sampleImage(); scenario("attach-script", "rm " + kResult); }, .status = 1, .end = Attached, .lines = {"qxmount.plist is not available"}},
+    // A detach is tried three times, by the image's own disk after the first.
     {.name = "DetachFails", .setup = [] { sampleImage(); scenario("detach-status", "16"); }, .args = {"Sample.dmg", "Bar.pkg"},
-     .lines = {"Error in unmount /Volumes/Sample"}, .check = [](const Outcome& run) { EXPECT_EQ(run.log.back(), "Error in unmount /Volumes/Sample"); }},
+     .lines = {"Error in unmount /Volumes/Sample", "Error in unmount /dev/disk9", "Error in unmount /dev/disk9"},
+     .check = [](const Outcome& run) { EXPECT_EQ(run.callsOf("hdiutil").size(), 4u); }},
+    {.name = "ABusyVolumeIsTriedAgain", .setup = [] { sampleImage(); scenario("detach-busy", "2"); }, .args = {"Sample.dmg", "Bar.pkg"},
+     .lines = {"Error in unmount /Volumes/Sample", "Error in unmount /dev/disk9"},
+     .check = [](const Outcome&) { EXPECT_FALSE(fs::exists("/dev/disk9")); EXPECT_TRUE(fs::is_empty("/Volumes")); }},
+    // Detached by its mount point, an APFS volume leaves the image's disk.
+    {.name = "AnApfsImageLeavesItsDisk", .setup = [] { sampleImage(); scenario("apfs", "1"); }, .args = {"Sample.dmg", "Bar.pkg"},
+     .check = [](const Outcome& run) {
+       EXPECT_EQ(run.callsOf("hdiutil").back().args, (std::vector<std::string>{"detach", "-force", "/dev/disk9"}));
+       EXPECT_FALSE(fs::exists("/dev/disk9"));
+     }},
     {.name = "ResultGoneBeforeCleanUp", .setup = [] { sampleImage(); scenario("installer-script", "rm " + kResult); }, .args = {"Sample.dmg", "Bar.pkg"},
      .lines = {"Error in deleting the plist", "Given Command /bin/bash hdiutil detach -force \"/Volumes/Sample\""}},
     {.name = "StartedThroughALink", .args = {"Sample.dmg", "Bar.pkg"}, .lines = {"Base Path " + kBase},
@@ -239,6 +252,32 @@ const std::vector<Road> kProcessorRoads = {
 
 // Where the copy into /Applications meets the system, or what is there.
 const std::vector<Road> kCopyRoads = {
+    {.name = "FindersInvisibleBitIsCleared",
+     .setup = [] {
+       sh("f=" + (sampleImage() / "Foo.app").string() + " && setfattr -x user.hidden $f && setfattr -n user.com.apple.FinderInfo -v 0x" +
+          std::string(16, '0') + "40" + std::string(46, '0') + " $f");
+     },
+     .lines = {"App Copied successfully", "App is hidden, Hence Unhid app"},
+     .check = [](const Outcome&) {
+       char info[33] = {};
+       EXPECT_EQ(getxattr("/Applications/Foo.app", "user.com.apple.FinderInfo", info, sizeof info), 32);
+       EXPECT_EQ(info[8], 0);
+     }},
+    {.name = "ARefusedSystemAttributeIsSkipped", .setup = [] { sh("setfattr -n user.com.apple.test -v x " + (sampleImage() / "Foo.app/Contents/MacOS/Foo").string()); },
+     .lines = {"Skipped the attribute com.apple.test of \"/Applications/.tarnwell-staging.Foo.app.…/Foo.app/Contents/MacOS/Foo\": Operation not permitted",
+               "App Copied successfully"},
+     .wrapper = withFault("TARNWELL_FAULT_XATTR=refuse")},
+    {.name = "TheSystemRefusesTheSwap", .setup = [] { sampleImage(); sh(kOldApp); }, .status = 1,
+     .lines = {kCopyFailed + "Could not move into place \"/Applications/Foo.app\": Operation not permitted",
+               "The system refused a change in /Applications (Operation not permitted). From macOS 13 on, …"},
+     .check = oldStays, .wrapper = withFault("TARNWELL_FAULT_RENAME=1")},
+    {.name = "AFileFailsAmongMany", .setup = [] { sh("cd " + (sampleImage() / "Foo.app/Contents").string() + " && for i in $(seq 200); do echo new > f$i; done && " + kOldApp); },
+     .status = 1, .lines = {kCopyFailed + "Could not copy \"/Volumes/Sample/Foo.app/Contents/f100\": Input/output error"},
+     .check = [](const Outcome& run) {
+       oldStays(run);
+       EXPECT_EQ(std::count_if(run.log.begin(), run.log.end(), [](const std::string& line) { return line.starts_with(kCopyFailed); }), 1);
+     },
+     .wrapper = withFault("TARNWELL_FAULT_EIO=f100")},
     {.name = "ApplicationsMissing", .setup = [] { sampleImage(); fs::remove("/Applications"); }, .status = 1, .lines = {kCopyFailed + "Could not open \"/Applications\": No such file or directory"}},
     {.name = "ApplicationsReadOnly",
      .setup = [] { sampleImage(); sh("mount -t tmpfs tmpfs /Applications && " + kOldApp + " && mount -o remount,ro /Applications"); }, .status = 1,
@@ -331,14 +370,16 @@ const std::vector<Road> kHostileImageRoads = {
     // Owners and modes are not the image's to choose.
     {.name = "OwnersAndModes",
      .setup = [] { sh("cd " + (sampleImage() / "Foo.app/Contents").string() + " && mkdir -m 2775 shared && mkdir -m 1777 tmp && mkdir mine"
-                      " && touch wide private && chmod 777 wide && chmod 600 private && chown -R 1234:1234 mine wide private shared"); },
+                      " && touch wide private && chmod 777 wide && chmod 600 private && chown -R 1234:1234 mine wide private shared"
+                      " && setfattr -n user.com.apple.quarantine -v '0083;0;Safari;' wide"); },
      .lines = {"App Copied successfully"},
      .check = [](const Outcome& run) {
        EXPECT_TRUE(run.logged("Dropped the set-group-ID bit of \"/Volumes/Sample/Foo.app/Contents/shared\""));
        EXPECT_TRUE(run.logged("Dropped the sticky bit of \"/Volumes/Sample/Foo.app/Contents/tmp\""));
        // Anything not root's, writable by group or others, special, unreadable, or a folder not searchable by all.
        sh("test -z \"$(find /Applications/Foo.app ! -type l \\( ! -user 0 -o ! -group 0 -o -perm /7022 -o ! -perm -444"
-          " -o -type d ! -perm -111 \\) -print)\" && test \"$(stat -c %a /Applications/Foo.app/Contents/wide)\" = 755");
+          " -o -type d ! -perm -111 \\) -print)\" && test \"$(stat -c %a /Applications/Foo.app/Contents/wide)\" = 755"
+          " && ! getfattr -n user.com.apple.quarantine /Applications/Foo.app/Contents/wide 2>/dev/null");
      }},
     {.name = "AVolumeNameAndAnItemForgeNoEntry",
      .setup = [] { sh("mkdir -p \"" + (sampleImage() / "E\x1b[31m\xff.app").string() + "\""); scenario("mount-point", "/Volumes/A\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry"); },
