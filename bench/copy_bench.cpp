@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
-#include <functional>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -45,14 +45,15 @@ std::string numbered(const char* stem, long n, const char* suffix = "") {
 // The small files share the size asked for when there are many of them.
 void makeBundle(const fs::path& root, size_t megabytes, int files) {
   std::mt19937 random(42);
-  const size_t smallMost = std::clamp<size_t>(2 * (megabytes << 20) / static_cast<size_t>(files), 2048, 48 << 10) - 1024;
+  const size_t smallMost =
+      std::clamp<size_t>(2 * (megabytes << 20) / static_cast<size_t>(files), 2048, 48 << 10) - 1024;
   std::string block(1 << 20, 'b');
   for (char& c : block) c = static_cast<char>(random());
   size_t smallTotal = 0;
   int frameworks = std::max(1, files / 100);
   for (int i = 0; i < files - 8; ++i) {
-    fs::path dir = root / "Contents/Frameworks" / numbered("F", i % frameworks, ".framework") /
-                   "Versions/A/Resources" / numbered("r", i % 7);
+    fs::path dir = root / "Contents/Frameworks" / numbered("F", i % frameworks, ".framework") / "Versions/A/Resources" /
+                   numbered("r", i % 7);
     fs::create_directories(dir);
     size_t size = 512 + random() % smallMost;
     std::ofstream(dir / numbered("file", i)).write(block.data(), static_cast<std::streamsize>(size));
@@ -93,8 +94,8 @@ bool copyWithTool(const fs::path& from, const fs::path& to, size_t workers) {
   Result copied = openDirectory(from.parent_path(), &fromParent);
   if (copied) copied = openDirectory(to.parent_path(), &toParent);
   if (copied) {
-    copied = copyTree({fromParent.get(), from.filename(), from.parent_path()}, {toParent.get(), to.filename(), to.parent_path()},
-                      rules, &entries);
+    copied = copyTree({fromParent.get(), from.filename(), from.parent_path()},
+                      {toParent.get(), to.filename(), to.parent_path()}, rules, &entries);
   }
   if (!copied) std::fprintf(stderr, "copy_bench: %s\n", copied.error().c_str());
   return static_cast<bool>(copied);
@@ -119,7 +120,7 @@ void removeChain(const fs::path& directory, const std::string& name) {
 }
 
 double peakMegabytes() {
-  struct rusage usage{};
+  struct rusage usage {};
   getrusage(RUSAGE_SELF, &usage);
 #if defined(__APPLE__)
   return static_cast<double>(usage.ru_maxrss) / (1024.0 * 1024.0);  // bytes there
@@ -149,7 +150,9 @@ struct Peak {
 // most descriptors it held (looked at every millisecond).
 Peak peakOfCopy(const fs::path& from, const fs::path& to, size_t workers) {
   std::string said;
-  Child child = Child::spawn({executablePath(), {"--copy-only", from.string(), to.string(), std::to_string(workers)}, "",
+  Child child = Child::spawn({executablePath(),
+                              {"--copy-only", from.string(), to.string(), std::to_string(workers)},
+                              "",
                               [&said](std::string_view bytes) { said.append(bytes); }});
   if (!child.started() || child.wait(std::nullopt) != WaitResult::Ended || child.terminationStatus() != 0) {
     std::fprintf(stderr, "copy_bench: the copy in a process of its own failed\n");
@@ -202,7 +205,9 @@ int main(int argc, char** argv) {
         if (!copyWithTool(source, destination, workers)) std::exit(1);
         ours.push_back(millisSince(start));
       },
-      [&] { theirs.push_back(run("/bin/cp", {"-a", source, destination})); },
+      [&] {
+        theirs.push_back(run("/bin/cp", {"-a", source, destination}));
+      },
       [&] {
         auto start = Clock::now();
         if (!copyWithTool(source, destination, 0)) std::exit(1);
@@ -228,12 +233,14 @@ int main(int argc, char** argv) {
   removeChain(work, "ChainCopy.app");
   fs::remove_all(work);
 
-  std::printf("bundle copy, %zu MB in %d files with links, in %s: tool %.0f ms with %zu workers, cp -a %.0f ms "
-              "(medians of %d rounds), ratio %.2f\n",
-              megabytes, files, place.c_str(), median(ours), workers, median(theirs), kRounds, median(ours) / median(theirs));
+  std::printf(
+      "bundle copy, %zu MB in %d files with links, in %s: tool %.0f ms with %zu workers, cp -a %.0f ms "
+      "(medians of %d rounds), ratio %.2f\n",
+      megabytes, files, place.c_str(), median(ours), workers, median(theirs), kRounds, median(ours) / median(theirs));
   std::printf("the same on one thread: %.0f ms, ratio %.2f\n", median(alone), median(alone) / median(theirs));
   std::printf("peak of the copy: %.1f MB and %d descriptors with %zu workers; %.1f MB and %d on one thread\n",
               peak.megabytes, peak.descriptors, workers, alonePeak.megabytes, alonePeak.descriptors);
-  std::printf("peak of a copy of a chain of %d folders: %.1f MB and %d descriptors\n", kChainDepth, chain.megabytes, chain.descriptors);
+  std::printf("peak of a copy of a chain of %d folders: %.1f MB and %d descriptors\n", kChainDepth, chain.megabytes,
+              chain.descriptors);
   return 0;
 }

@@ -6,13 +6,13 @@
 // fail with EPERM. Every other call goes to the C library.
 
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
-#include <sys/stat.h>
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -96,9 +96,11 @@ static int swapForFifo(int directory, const char* path, int flags) {
   static bool done = false;
   // The open of NAME for TARNWELL_FAULT_EIO is noted after it is made.
   const char* eio = getenv("TARNWELL_FAULT_EIO");
-  if (eio && !(flags & O_CREAT) && strcmp(path, eio) == 0 && strcmp(program_invocation_short_name, "tarnwell") == 0) return 1;
+  if (eio && !(flags & O_CREAT) && strcmp(path, eio) == 0 && strcmp(program_invocation_short_name, "tarnwell") == 0)
+    return 1;
   const char* name = getenv("TARNWELL_FAULT_FIFO");
-  if (name && !done && !(flags & O_CREAT) && strcmp(path, name) == 0 && strcmp(program_invocation_short_name, "tarnwell") == 0) {
+  if (name && !done && !(flags & O_CREAT) && strcmp(path, name) == 0 &&
+      strcmp(program_invocation_short_name, "tarnwell") == 0) {
     done = true;
     unlinkat(directory, path, 0);
     mkfifoat(directory, path, 0644);

@@ -7,8 +7,8 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -18,7 +18,8 @@ bool Outcome::logged(const std::string& line) const { return std::find(log.begin
 
 std::vector<Call> Outcome::callsOf(const std::string& program) const {
   std::vector<Call> found;
-  std::copy_if(calls.begin(), calls.end(), std::back_inserter(found), [&](const Call& c) { return c.program == program; });
+  std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
+               [&](const Call& c) { return c.program == program; });
   return found;
 }
 
@@ -55,7 +56,8 @@ pid_t startTool(const std::vector<std::string>& args, const std::vector<std::str
   const std::string tool = base + "/Tools/bin/tarnwell";
   fs::create_directories(base + "/Tools/bin");
   fs::copy_file(TARNWELL_BINARY, tool, fs::copy_options::skip_existing);
-  std::vector<std::string> words = {"/bin/sh", "-c", "cd /standin && exec \"$@\" > /standin/" + tag + ".out 2> /standin/" + tag + ".err", "sh"};
+  std::vector<std::string> words = {
+      "/bin/sh", "-c", "cd /standin && exec \"$@\" > /standin/" + tag + ".out 2> /standin/" + tag + ".err", "sh"};
   words.insert(words.end(), wrapper.begin(), wrapper.end());
   words.push_back(tool);
   words.insert(words.end(), args.begin(), args.end());
@@ -99,7 +101,8 @@ std::vector<std::string> withFault(const std::string& setting) {
   return under(setting + " LD_PRELOAD=" + TARNWELL_FAULT_LIBRARY + " ASAN_OPTIONS=verify_asan_link_order=0");
 }
 
-Outcome runTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper, const std::string& base) {
+Outcome runTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper,
+                const std::string& base) {
   return finishTool(startTool(args, wrapper, base));
 }
 
@@ -123,21 +126,27 @@ std::vector<std::string> logEntries(const std::string& text) {
 fs::path sampleImage(const std::string& name, const std::string& base) {
   fs::path image = base + "/" + name;
   fs::create_directories(image / "Foo.app/Contents/MacOS");
-  sh("cd '" + (image / "Foo.app/Contents").string() + "' && mkdir -p Versions/A && printf '#!/bin/sh\\necho foo\\n' > MacOS/Foo && chown 1234:5678 MacOS/Foo"
-     " && chmod 4755 MacOS/Foo && setfattr -n user.note -v kept MacOS/Foo && ln -s A Versions/Current && ln -s /none dangling"
+  sh("cd '" + (image / "Foo.app/Contents").string() +
+     "' && mkdir -p Versions/A && printf '#!/bin/sh\\necho foo\\n' > MacOS/Foo && chown 1234:5678 MacOS/Foo"
+     " && chmod 4755 MacOS/Foo && setfattr -n user.note -v kept MacOS/Foo && ln -s A Versions/Current && ln -s /none "
+     "dangling"
      " && echo data > Versions/A/data && ln Versions/A/data Versions/A/linked && truncate -s 1G Versions/A/sparse"
      " && head -c 300000 /dev/urandom > Versions/A/random"
-     " && echo tail >> Versions/A/sparse && truncate -s 2G Versions/A/sparse && chmod 750 MacOS && touch -h -d '2017-07-14 02:40:00.123456789' MacOS/Foo dangling MacOS"
+     " && echo tail >> Versions/A/sparse && truncate -s 2G Versions/A/sparse && chmod 750 MacOS && touch -h -d "
+     "'2017-07-14 02:40:00.123456789' MacOS/Foo dangling MacOS"
      " && setfattr -n user.hidden -v 1 ..");
   writeText(image / "Bar.pkg", "xar!");
   return image;
 }
 
 std::string entitiesPlist(const std::vector<std::string>& mountPoints) {
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>system-entities</key><array>\n";
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>system-entities</key><array>\n";
   for (const auto& mountPoint : mountPoints) {
     xml += "<dict><key>dev-entry</key><string>/dev/disk9</string>";
-    if (mountPoint != "-") xml += "<key>mount-point</key>" + (mountPoint.starts_with('<') ? mountPoint : "<string>" + mountPoint + "</string>");
+    if (mountPoint != "-")
+      xml +=
+          "<key>mount-point</key>" + (mountPoint.starts_with('<') ? mountPoint : "<string>" + mountPoint + "</string>");
     xml += "</dict>\n";
   }
   return xml + "</array></dict></plist>\n";

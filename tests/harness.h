@@ -46,7 +46,7 @@ pid_t startTool(const std::vector<std::string>& args, const std::vector<std::str
                 const std::string& base = kBase, const std::string& tag = "tool");
 Outcome finishTool(pid_t tool, const std::string& tag = "tool");
 Outcome runTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {},
-            const std::string& base = kBase);
+                const std::string& base = kBase);
 
 // Wrappers: the tool run after these shell words ("ulimit -n 32;"), or
 // with the fault library preloaded and set ("TARNWELL_FAULT_SLOW=1").

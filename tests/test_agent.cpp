@@ -38,7 +38,11 @@ std::string perform(const std::string& operations) {
       std::barrier start(32);
       std::vector<std::string> seen(32);
       std::vector<std::thread> threads;
-      for (auto& value : seen) threads.emplace_back([&, slot = &value] { start.arrive_and_wait(); *slot = kProperties.at(op.substr(5)).first(); });
+      for (auto& value : seen)
+        threads.emplace_back([&, slot = &value] {
+          start.arrive_and_wait();
+          *slot = kProperties.at(op.substr(5)).first();
+        });
       for (auto& thread : threads) thread.join();
       out += std::to_string(std::set<std::string>(seen.begin(), seen.end()).size()) + ":" + seen[0] + " ";
     } else if (size_t equals = op.find('='); equals != std::string::npos) {
@@ -57,7 +61,8 @@ struct Row {
   bool logsDataFolder = false;
 };
 
-const std::string kFirst = "/Library/Strandvale/Pelorin_Agent", kSecond = "/Library/Harrowmere_Agent", kThird = "/Library/Quillon_Agent";
+const std::string kFirst = "/Library/Strandvale/Pelorin_Agent", kSecond = "/Library/Harrowmere_Agent",
+                  kThird = "/Library/Quillon_Agent";
 const std::string kDerived = "agentPath logsPath userLogsPath dataPath basePath";
 
 std::string derived(const std::string& base) {
@@ -71,13 +76,25 @@ const std::vector<Row> kRows = {
     {"NoneFallsBack", {}, kDerived, derived("/Library/Pelorin_Agent")},
     {"FirstPresentWins", {kFirst + "/bin", kSecond + "/bin", kThird + "/bin"}, "basePath", kFirst + " "},
     {"SystemDataFolder", {kSecond + "/bin", kSecond + "/SystemData"}, "systemDataPath", kSecond + "/SystemData "},
-    {"DataFolderLoggedOnce", {kSecond + "/bin"}, "systemDataPath systemDataPath systemDataPath=/x systemDataPath",
-     kSecond + "/data " + kSecond + "/data /x ", true},
-    {"DerivedTakeBasePathAtFirstAccess", {}, "agentPath basePath=/Custom/ agentPath logsPath logsPath=/L userLogsPath logsPath dataPath",
+    {"DataFolderLoggedOnce",
+     {kSecond + "/bin"},
+     "systemDataPath systemDataPath systemDataPath=/x systemDataPath",
+     kSecond + "/data " + kSecond + "/data /x ",
+     true},
+    {"DerivedTakeBasePathAtFirstAccess",
+     {},
+     "agentPath basePath=/Custom/ agentPath logsPath logsPath=/L userLogsPath logsPath dataPath",
      "/Library/Pelorin_Agent/bin /Library/Pelorin_Agent/bin /Custom//logs /Custom//logs/UserLogs /L /Custom//data "},
-    {"WriteAsFirstAccessComputesFirst", {}, "systemDataPath=/S systemDataPath basePath=/B agentPath", "/S /B/bin ", true},
-    {"ThreadsRaceTheFirstAccess", {kThird + "/bin"}, "race:systemDataPath race:userLogsPath",
-     "1:" + kThird + "/data 1:" + kThird + "/logs/UserLogs ", true},
+    {"WriteAsFirstAccessComputesFirst",
+     {},
+     "systemDataPath=/S systemDataPath basePath=/B agentPath",
+     "/S /B/bin ",
+     true},
+    {"ThreadsRaceTheFirstAccess",
+     {kThird + "/bin"},
+     "race:systemDataPath race:userLogsPath",
+     "1:" + kThird + "/data 1:" + kThird + "/logs/UserLogs ",
+     true},
 };
 
 class AgentTable : public testing::TestWithParam<Row> {};
@@ -85,7 +102,8 @@ class AgentTable : public testing::TestWithParam<Row> {};
 TEST_P(AgentTable, Values) {
   REQUIRE_SANDBOX();
   const Row& row = GetParam();
-  for (const std::string& folder : row.present) writeText(folder + (folder.ends_with("/bin") ? "/qxagentservice" : "/.keep"), "");
+  for (const std::string& folder : row.present)
+    writeText(folder + (folder.ends_with("/bin") ? "/qxagentservice" : "/.keep"), "");
   fflush(nullptr);
   if (pid_t child = fork(); child == 0) {
     freopen("/standin/agent.log", "w", stderr);
@@ -98,7 +116,8 @@ TEST_P(AgentTable, Values) {
   }
   EXPECT_EQ(readText("/standin/agent.out"), row.out);
   EXPECT_EQ(logEntries(readText("/standin/agent.log")),
-            row.logsDataFolder ? std::vector<std::string>{"_systemDataPath refers to data folder"} : std::vector<std::string>{});
+            row.logsDataFolder ? std::vector<std::string>{"_systemDataPath refers to data folder"}
+                               : std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Agent, AgentTable, testing::ValuesIn(kRows), [](const auto& info) { return info.param.name; });

@@ -43,6 +43,10 @@ void answer(const std::string& plist) {
   scenario("attach-answer", plist);
 }
 
+// The tables and the rows they are made of keep a row's fields together,
+// laid out by hand.
+// clang-format off
+
 // A failure after the attach: the result file goes, the volume stays.
 Road afterAttach(const std::string& name, const std::string& plist, std::vector<std::string> lines) {
   return {.name = name, .setup = [=] { answer(plist); }, .status = 1, .end = Attached, .lines = lines};
@@ -418,6 +422,8 @@ const std::vector<Road> kHostileChildrenRoads = {
 #endif
     },
 };
+
+// clang-format on
 
 class Roads : public testing::TestWithParam<Road> {};
 

@@ -57,7 +57,8 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
       "Base Path " + kBase,
       "Given Args dmgName:Sample.dmg,\nargArray :[\"Foo.app\", \"Bar.pkg\"]",
       "Mount cmd ->echo YES | hdiutil attach -nobrowse -readonly -plist " + kBase + "/Sample.dmg>" + kResult,
-      "Given Command /bin/bash echo YES | hdiutil attach -nobrowse -readonly -plist " + kBase + "/Sample.dmg>" + kResult,
+      "Given Command /bin/bash echo YES | hdiutil attach -nobrowse -readonly -plist " + kBase + "/Sample.dmg>" +
+          kResult,
       "terminationStatus : 0 output : ",
       "Array count in systemEntities 2",
       "mount-point : /Volumes/Sample",
@@ -75,10 +76,12 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
       "terminationStatus : 0 output : \"/Volumes/Sample\" ejected.\\n",
   };
   std::vector<std::string> log = run.log;  // the listing's order is the file system's
-  if (log.size() > 7 && log[7] == "Files list in the volume : [\"Foo.app\", \"Bar.pkg\"]\n files count 2") log[7] = expected[7];
+  if (log.size() > 7 && log[7] == "Files list in the volume : [\"Foo.app\", \"Bar.pkg\"]\n files count 2")
+    log[7] = expected[7];
   EXPECT_EQ(log, expected);
   ASSERT_EQ(run.calls.size(), 4u);
-  EXPECT_EQ(run.calls[0].args, (std::vector<std::string>{"attach", "-nobrowse", "-readonly", "-plist", kBase + "/Sample.dmg"}));
+  EXPECT_EQ(run.calls[0].args,
+            (std::vector<std::string>{"attach", "-nobrowse", "-readonly", "-plist", kBase + "/Sample.dmg"}));
   EXPECT_EQ(run.calls[2].args, (std::vector<std::string>{"-pkg", "/Volumes/Sample/Bar.pkg", "-target", "/"}));
   EXPECT_EQ(run.calls[2].directory, "/");
   EXPECT_EQ(run.calls[3].args, (std::vector<std::string>{"detach", "-force", "/Volumes/Sample"}));
@@ -89,13 +92,17 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
   // Owned by root and the admin group, whatever the image said; modes
   // without group or other write and without the set-user-ID bit.
   const std::string app = "/Applications/Foo.app/Contents/";
-  const std::pair<const char*, mode_t> modes[] = {{"", S_IFDIR | 0755},          {"MacOS", S_IFDIR | 0755},
-                                                  {"MacOS/Foo", S_IFREG | 0755}, {"dangling", S_IFLNK | 0777},
-                                                  {"Versions/Current", S_IFLNK | 0777}, {"Versions/A/data", S_IFREG | 0644}};
+  const std::pair<const char*, mode_t> modes[] = {{"", S_IFDIR | 0755},
+                                                  {"MacOS", S_IFDIR | 0755},
+                                                  {"MacOS/Foo", S_IFREG | 0755},
+                                                  {"dangling", S_IFLNK | 0777},
+                                                  {"Versions/Current", S_IFLNK | 0777},
+                                                  {"Versions/A/data", S_IFREG | 0644}};
   for (const auto& [path, mode] : modes) {
     struct stat from = statOf(kBase + "/Sample.dmg/Foo.app/Contents/" + path), to = statOf(app + path);
     EXPECT_EQ(std::tie(mode, from.st_size, from.st_mtim.tv_sec, from.st_mtim.tv_nsec),
-              std::tie(to.st_mode, to.st_size, to.st_mtim.tv_sec, to.st_mtim.tv_nsec)) << path;
+              std::tie(to.st_mode, to.st_size, to.st_mtim.tv_sec, to.st_mtim.tv_nsec))
+        << path;
     EXPECT_EQ(to.st_uid, 0u) << path;
     EXPECT_EQ(to.st_gid, 80u) << path;
   }
@@ -103,7 +110,8 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
   char note[8] = {};
   EXPECT_EQ(getxattr((app + "MacOS/Foo").c_str(), "user.note", note, sizeof note), 4) << note;
   EXPECT_EQ(fs::read_symlink(app + "dangling"), "/none");
-  EXPECT_EQ(statOf(app + "Versions/A/data").st_ino, statOf(app + "Versions/A/linked").st_ino) << "hard links stay linked";
+  EXPECT_EQ(statOf(app + "Versions/A/data").st_ino, statOf(app + "Versions/A/linked").st_ino)
+      << "hard links stay linked";
   EXPECT_EQ(statOf(app + "Versions/A/sparse").st_size, 1l << 31);
   EXPECT_LT(statOf(app + "Versions/A/sparse").st_blocks, 1024) << "holes stay holes";
   std::ifstream sparse(app + "Versions/A/sparse");
@@ -131,11 +139,14 @@ TEST_P(Stopped, CleansUpAndEndsByTheSameSignal) {
   versionedBundles(40);
   scenario("installer-script", "sleep 30 & wait");
   // Another run's lock, held by a stand-in that lets go by itself after 20 s.
-  if (locked) sh("flock " + kBase + "/tarnwell.lock sleep 20 >/dev/null 2>&1 & until ! flock -n " + kBase + "/tarnwell.lock true; do sleep 0.01; done");
+  if (locked)
+    sh("flock " + kBase + "/tarnwell.lock sleep 20 >/dev/null 2>&1 & until ! flock -n " + kBase +
+       "/tarnwell.lock true; do sleep 0.01; done");
   pid_t tool = startTool({"Sample.dmg", stop.when == "DuringCopy" ? "Foo.app" : "Bar.pkg"}, kSlowCopy);
   waitFor([&] {
     if (stop.when == "DuringCopy") return names("/Applications").size() > 1;
-    return readText(locked ? "/standin/tool.err" : "/standin/calls").find(locked ? "waiting for it to finish" : "installer") != std::string::npos;
+    return readText(locked ? "/standin/tool.err" : "/standin/calls")
+               .find(locked ? "waiting for it to finish" : "installer") != std::string::npos;
   });
   kill(tool, stop.signal);
   Outcome run = finishTool(tool);
@@ -149,12 +160,14 @@ TEST_P(Stopped, CleansUpAndEndsByTheSameSignal) {
   if (locked) sh("pkill -f 'sleep 2[0]$' || true");
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Runs, Stopped,
                          testing::Values(Stop{.signal = SIGTERM, .when = "DuringCopy"}, Stop{.signal = SIGINT, .when = "DuringCopy"},
                                          Stop{.signal = SIGHUP, .when = "DuringCopy"}, Stop{.signal = SIGTERM, .when = "DuringInstaller"},
                                          Stop{.signal = SIGINT, .when = "DuringInstaller"}, Stop{.signal = SIGHUP, .when = "DuringInstaller"},
                                          Stop{.signal = SIGTERM, .when = "WaitingForTheLock"}),
                          [](const auto& info) { return sigabbrev_np(info.param.signal) + info.param.when; });
+// clang-format on
 
 // Killed at any instant, the bundle is the complete old or the complete new
 // one, and the next run leaves nothing else behind.
@@ -185,7 +198,8 @@ TEST(Runs, KilledAtAnyInstantKeepsACompleteBundle) {
 TEST(Runs, ARacerInApplicationsChangesNothingOutside) {
   REQUIRE_SANDBOX();
   versionedBundles(40);
-  sh("chown -R 1234:1234 /Library/Tarnwell/Sample.dmg && mkdir -p /victim /Applications/Other.app && echo v > /victim/file"
+  sh("chown -R 1234:1234 /Library/Tarnwell/Sample.dmg && mkdir -p /victim /Applications/Other.app && echo v > "
+     "/victim/file"
      " && echo other > /Applications/Other.app/file && chgrp 20 /Applications && chmod 775 /Applications");
   writeText("/standin/racer", R"(until [ -e /standin/stop ]; do
   for s in /Applications/.tarnwell-staging.Foo.app.????????; do
@@ -246,7 +260,9 @@ TEST_P(Races, NeverSwapInAPartialCopy) {
   versionedBundles(kFiles);
   if (race.firstInstall) fs::remove_all("/Applications/Foo.app");
   pid_t first = startTool({"Sample.dmg", "Foo.app"}, kSlowCopy);
-  waitFor([] { return std::system("test $(ls /Applications/.tarnwell-staging.*/Foo.app/Contents 2>/dev/null | wc -l) -ge 5") == 0; });
+  waitFor([] {
+    return std::system("test $(ls /Applications/.tarnwell-staging.*/Foo.app/Contents 2>/dev/null | wc -l) -ge 5") == 0;
+  });
   pid_t second = race.during();
   Outcome run = finishTool(first);
   EXPECT_EQ(run.status, race.status);
@@ -254,24 +270,42 @@ TEST_P(Races, NeverSwapInAPartialCopy) {
   EXPECT_EQ(installedVersion(kFiles), race.version);
   // A run that swapped second keeps what the other put in place meanwhile.
   std::vector<std::string> left, kept;
-  for (const std::string& name : names("/Applications")) (name.starts_with(".tarnwell-kept.Foo.app.") ? kept : left).push_back(name);
+  for (const std::string& name : names("/Applications"))
+    (name.starts_with(".tarnwell-kept.Foo.app.") ? kept : left).push_back(name);
   EXPECT_EQ(left, std::vector<std::string>{"Foo.app"});
-  if (race.keeps) EXPECT_TRUE(kept.size() == 1 && run.logged("Another process put an entry at /Applications/Foo.app during the copy; it is kept at /Applications/" + kept[0]));
+  if (race.keeps)
+    EXPECT_TRUE(
+        kept.size() == 1 &&
+        run.logged(
+            "Another process put an entry at /Applications/Foo.app during the copy; it is kept at /Applications/" +
+            kept[0]));
 }
 
-std::function<pid_t()> byRoot(const std::string& script) { return [=] { sh(script); return pid_t{0}; }; }
+std::function<pid_t()> byRoot(const std::string& script) {
+  return [=] {
+    sh(script);
+    return pid_t{0};
+  };
+}
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Runs, Races,
     testing::Values(Race{.name = "ARunFromAnotherBaseDirectory",
                          .during = [] {
                            sh("mkdir -p /Library/Other && cp -a /Library/Tarnwell/Sample.dmg /Library/Other/");
-                           return startTool({"Sample.dmg", "Foo.app"}, kSlowCopy, "/Library/Other", "second");
-                         }},
-                    Race{.name = "RootRemovesACopiedFile", .during = byRoot("rm \"$(ls -d /Applications/.tarnwell-staging.*/Foo.app/Contents/f* | head -1)\""),
-                         .status = 1, .version = "old\n"},
-                    Race{.name = "RootRemovesTheInstalledBundle", .during = byRoot("rm -rf /Applications/Foo.app")},
-                    Race{.name = "RootMakesAFolderInAFirstInstallsPlace", .during = byRoot("mkdir /Applications/Foo.app"), .firstInstall = true, .keeps = true}),
+                   // clang-format on
+                   return startTool({"Sample.dmg", "Foo.app"}, kSlowCopy, "/Library/Other", "second");
+                 }},
+        Race{.name = "RootRemovesACopiedFile",
+             .during = byRoot("rm \"$(ls -d /Applications/.tarnwell-staging.*/Foo.app/Contents/f* | head -1)\""),
+             .status = 1,
+             .version = "old\n"},
+        Race{.name = "RootRemovesTheInstalledBundle", .during = byRoot("rm -rf /Applications/Foo.app")},
+        Race{.name = "RootMakesAFolderInAFirstInstallsPlace",
+             .during = byRoot("mkdir /Applications/Foo.app"),
+             .firstInstall = true,
+             .keeps = true}),
     [](const auto& info) { return info.param.name; });
 
 // Children that do not end when the tool is stopped: each is killed with
@@ -295,7 +329,8 @@ TEST_P(HostileChildren, AreKilledAfterAStop) {
   scenario("installer-script", "touch /standin/stubborn; sleep 30 & wait");
   scenario("detach-script", sleeping + " >> /standin/at-detach");
   const std::string stubborn = "trap '' TERM; touch /standin/stubborn; sleep " + child.sleep;
-  scenario(child.setting, child.setting == "detach-script" ? readText("/standin/scenario/detach-script") + "; " + stubborn : stubborn);
+  scenario(child.setting,
+           child.setting == "detach-script" ? readText("/standin/scenario/detach-script") + "; " + stubborn : stubborn);
   pid_t tool = startTool({"Sample.dmg", "Bar.pkg"});
   waitFor([&] { return fs::exists("/standin/stubborn"); });
   kill(tool, SIGTERM);
@@ -306,9 +341,11 @@ TEST_P(HostileChildren, AreKilledAfterAStop) {
   EXPECT_NE(std::system((sleeping + " >/dev/null").c_str()), 0) << "a child outlived the tool";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Runs, HostileChildren,
     testing::Values(Stubborn{.name = "AnAttachThatHangs", .setting = "attach-script", .sleep = "611", .detached = false},
                     Stubborn{.name = "AnInstallerThatIgnoresTerm", .setting = "installer-script", .sleep = "612", .detached = true},
                     Stubborn{.name = "ADetachThatHangs", .setting = "detach-script", .sleep = "613", .detached = true}),
     [](const auto& info) { return info.param.name; });
+// clang-format on

@@ -3,12 +3,12 @@
 // commands ever write, and time limits that would take an hour.
 
 #include "harness.h"
-#include "plist/attach_result.h"
 #include "main/base_path.h"
-#include "platform/path.h"
 #include "platform/log.h"
-#include "plist/property_list.h"
+#include "platform/path.h"
+#include "plist/attach_result.h"
 #include "plist/limits.h"
+#include "plist/property_list.h"
 #include "process/launch.h"
 #include "process/runners.h"
 
@@ -113,7 +113,9 @@ TEST(PlistLimits, OnlyBoundedXmlOrBinaryIsParsed) {
       {"{ \"system-entities\" = ( { \"mount-point\" = \"/Volumes/X\"; } ); }", false},
       {"<0fbd77>", false},
       {"<?xml version=\"1.0\" encoding=\"UTF-16\"?><plist><dict/></plist>", false},
-      {"<?xml version=\"1.0\"?><plist><array>" + std::accumulate(flat.begin(), flat.end(), std::string()) + "</array></plist>", false},
+      {"<?xml version=\"1.0\"?><plist><array>" + std::accumulate(flat.begin(), flat.end(), std::string()) +
+           "</array></plist>",
+       false},
       {binaryChain(20, 2), false},
   };
   for (const auto& [bytes, parsed] : rows) {
@@ -125,12 +127,18 @@ TEST(PlistLimits, OnlyBoundedXmlOrBinaryIsParsed) {
 // that once broke the reader. Every file reads without harm, as it should.
 TEST(AttachResult, CorpusReadsAsItShould) {
   const std::map<std::string, std::pair<Outcome, std::string>> expected = {
-      {"two_entities", {Outcome::Found, "/Volumes/Sample"}},   {"empty_mount_point", {Outcome::Found, "/Volumes/Next"}},
-      {"huge_array", {Outcome::Found, "/Volumes/Last"}},      {"many_types", {Outcome::Found, "/Volumes/T"}},
-      {"warnings_around", {Outcome::Found, "/Volumes/Sample"}}, {"missing_mount_point", {Outcome::NoMountPoint, ""}},
-      {"wrong_types", {Outcome::NoMountPoint, ""}},            {"nul_in_string", {Outcome::NoMountPoint, ""}},
-      {"entities_not_array", {Outcome::NoRows, ""}},           {"root_array", {Outcome::NoRows, ""}},
-      {"deep_nesting", {Outcome::NotAPropertyList, ""}},       {"empty", {Outcome::NotAPropertyList, ""}},
+      {"two_entities", {Outcome::Found, "/Volumes/Sample"}},
+      {"empty_mount_point", {Outcome::Found, "/Volumes/Next"}},
+      {"huge_array", {Outcome::Found, "/Volumes/Last"}},
+      {"many_types", {Outcome::Found, "/Volumes/T"}},
+      {"warnings_around", {Outcome::Found, "/Volumes/Sample"}},
+      {"missing_mount_point", {Outcome::NoMountPoint, ""}},
+      {"wrong_types", {Outcome::NoMountPoint, ""}},
+      {"nul_in_string", {Outcome::NoMountPoint, ""}},
+      {"entities_not_array", {Outcome::NoRows, ""}},
+      {"root_array", {Outcome::NoRows, ""}},
+      {"deep_nesting", {Outcome::NotAPropertyList, ""}},
+      {"empty", {Outcome::NotAPropertyList, ""}},
   };
   for (const auto& entry : std::filesystem::directory_iterator(TARNWELL_FUZZ_CORPUS)) {
     AttachResult result = readAttachResult(test::readText(entry.path()));
@@ -146,7 +154,8 @@ TEST(Texts, StatusTextsAndTheBasePath) {
   EXPECT_EQ(parseStatusText("+0"), 0);
   EXPECT_EQ(parseStatusText("-15"), -15);
   EXPECT_EQ(parseStatusText("9223372036854775807"), INT64_MAX);
-  for (const char* bad : {"", "+", " 0", "0\n", "+-1", "0x0", "9223372036854775808"}) EXPECT_EQ(parseStatusText(bad), std::nullopt) << bad;
+  for (const char* bad : {"", "+", " 0", "0\n", "+-1", "0x0", "9223372036854775808"})
+    EXPECT_EQ(parseStatusText(bad), std::nullopt) << bad;
   EXPECT_EQ(basePathForExecutable("/A/B/C/tarnwell"), "/A");
   EXPECT_EQ(basePathForExecutable("/B/C/tarnwell"), "/");
   EXPECT_EQ(joinPath("/", "qxmount.plist"), "/qxmount.plist");
@@ -155,7 +164,9 @@ TEST(Texts, StatusTextsAndTheBasePath) {
 
 // A flood is kept bounded: its first and last 64 KiB, the rest counted.
 TEST(Runners, BoundAFloodAndStartNothingThatCannotStart) {
-  auto [status, output] = shell({"/bin/sh", "-c", "echo first; head -c 10000000 /dev/zero | tr '\\0' o; head -c 10000000 /dev/zero >&2; echo last; exit 5"});
+  auto [status, output] =
+      shell({"/bin/sh", "-c",
+             "echo first; head -c 10000000 /dev/zero | tr '\\0' o; head -c 10000000 /dev/zero >&2; echo last; exit 5"});
   EXPECT_EQ(status, 5);
   EXPECT_EQ(output.size(), 2u << 16);
   EXPECT_TRUE(output.starts_with("first\no")) << output.substr(0, 10);
@@ -168,7 +179,8 @@ TEST(Runners, BoundAFloodAndStartNothingThatCannotStart) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(GetOutput("/nonexistent/bash", "true"), "127");
   EXPECT_EQ(test::logEntries(testing::internal::GetCapturedStderr()),
-            (std::vector<std::string>{"Given Command /nonexistent/bash true", "Could not start \"/nonexistent/bash\": No such file or directory"}));
+            (std::vector<std::string>{"Given Command /nonexistent/bash true",
+                                      "Could not start \"/nonexistent/bash\": No such file or directory"}));
 }
 
 // Given up after max(limit, 1) turns, the child is told to end, and one
@@ -180,7 +192,8 @@ TEST(TimedLaunch, GivesUpAfterItsTurns) {
     EXPECT_EQ(run.log.back(), kLaunch + ":Execution time out");
     EXPECT_LT(run.elapsed, std::chrono::milliseconds(2500)) << "one turn, not the child's three seconds";
     EXPECT_GE(run.elapsed, std::chrono::milliseconds(900)) << "a turn lasts a second";
-    for (int i = 0; i < 50 && !std::filesystem::exists("/tmp/tarnwell-told"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 50 && !std::filesystem::exists("/tmp/tarnwell-told"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(std::filesystem::remove("/tmp/tarnwell-told")) << "the child was not told to end";
   }
   Launched stubborn = launch("trap '' TERM; sleep 8", 2);
@@ -192,7 +205,9 @@ TEST(TimedLaunch, QuickChildrenDoNotWaitForTheirTurnsToEnd) {
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 10; ++i) {
     Launched run = launch("exit 4", 3600, "");
-    EXPECT_EQ(run.log.front(), kLaunch + ":Given launchPath:/bin/sh, withArgs:[\"-c\", \"exit 4\"], inDirectory:, timeoutIn:3600seconds");
+    EXPECT_EQ(
+        run.log.front(),
+        kLaunch + ":Given launchPath:/bin/sh, withArgs:[\"-c\", \"exit 4\"], inDirectory:, timeoutIn:3600seconds");
     EXPECT_EQ(run.log.back(), kLaunch + " : ExecutionStatus : 4");
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "ten launches took ten turns";

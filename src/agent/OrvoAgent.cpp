@@ -76,12 +76,12 @@ struct OrvoAgentProbes {
 
 // Each function-local static is built on first use, so nothing is probed
 // before a property is touched.
-#define TARNWELL_AGENT_PROPERTY(getter, setter, compute)               \
-  static LazyPath& getter##Value() {                                   \
-    static LazyPath value(compute);                                    \
-    return value;                                                      \
-  }                                                                    \
-  std::string OrvoAgent::getter() { return getter##Value().read(); }   \
+#define TARNWELL_AGENT_PROPERTY(getter, setter, compute)             \
+  static LazyPath& getter##Value() {                                 \
+    static LazyPath value(compute);                                  \
+    return value;                                                    \
+  }                                                                  \
+  std::string OrvoAgent::getter() { return getter##Value().read(); } \
   void OrvoAgent::setter(std::string value) { getter##Value().write(std::move(value)); }
 
 TARNWELL_AGENT_PROPERTY(basePath, setBasePath, &OrvoAgentProbes::basePath)

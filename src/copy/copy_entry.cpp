@@ -32,7 +32,8 @@ void noteDroppedBits(mode_t mode, const Entry& from, const CopyRules& rules) {
 
 Result copyAttributes(int from, int to, const Entry& fromEntry, const Entry& toEntry, const CopyRules& rules) {
   std::vector<std::string> names;
-  if (int error = listAttributes(from, &names)) return Result::error("read the attributes of", fromEntry.shown(), error);
+  if (int error = listAttributes(from, &names))
+    return Result::error("read the attributes of", fromEntry.shown(), error);
   std::string value;
   for (const std::string& name : names) {
     if (!attributeKept(name)) continue;
@@ -127,7 +128,8 @@ Result copyLink(const Entry& from, const Entry& to, const struct stat& listed, c
   if (n < 0) return Result::error("read the link", from.shown(), errno);
   if (static_cast<size_t>(n) >= target.size()) return replaced(from.shown());  // it grew since it was looked at
   target.resize(static_cast<size_t>(n));
-  if (symlinkat(target.c_str(), to.directory, to.name.data()) != 0) return Result::error("create the link", to.shown(), errno);
+  if (symlinkat(target.c_str(), to.directory, to.name.data()) != 0)
+    return Result::error("create the link", to.shown(), errno);
   if (fchownat(to.directory, to.name.data(), kRoot, rules.group, AT_SYMLINK_NOFOLLOW) != 0 && errno != EPERM) {
     return Result::error("change the owner of", to.shown(), errno);
   }

@@ -19,7 +19,7 @@ struct CopyRules {
   gid_t group;  // of every installed entry; the owner is root
   StopCheck stopped;
   std::function<void(const std::string&)> note;  // a line for the log; from any thread
-  size_t workers;  // threads that copy files while one walks; none: one thread does all
+  size_t workers;                                // threads that copy files while one walks; none: one thread does all
 };
 
 // The group an installed bundle belongs to: "admin" where it exists, else 0.

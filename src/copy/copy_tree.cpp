@@ -125,7 +125,10 @@ class TreeCopy {
     struct stat info;
     if (type != DT_DIR && type != DT_REG) {
       if (!statEntry(from.directory, name, &info)) return Result::error("copy", from.shown(), errno);
-      type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+      type = S_ISDIR(info.st_mode)   ? DT_DIR
+             : S_ISLNK(info.st_mode) ? DT_LNK
+             : S_ISREG(info.st_mode) ? DT_REG
+                                     : DT_UNKNOWN;
     }
     switch (type) {
       case DT_DIR:
@@ -142,8 +145,7 @@ class TreeCopy {
         if (copied) ++made_;
         return copied;
       }
-      default:
-        return notCopied(from);
+      default: return notCopied(from);
     }
   }
 
@@ -154,7 +156,8 @@ class TreeCopy {
 
   Result enter(std::string_view fromName, std::string_view toName) {
     if (from_.depth() >= kMaxDepth) {
-      return Result::failure(describeFailure("copy", from_.shown(fromName), "it nests deeper than " + std::to_string(kMaxDepth) + " levels"));
+      return Result::failure(describeFailure("copy", from_.shown(fromName),
+                                             "it nests deeper than " + std::to_string(kMaxDepth) + " levels"));
     }
     if (Result down = from_.push(fromName); !down) return down;
     if (mkdirat(to_.fd(), toName.data(), 0700) != 0) return Result::error("create", to_.shown(toName), errno);
@@ -185,7 +188,10 @@ class TreeCopy {
   void giveBatch() {
     Level& level = levels_.back();
     if (level.batched == 0) return;
-    auto batch = std::make_shared<Batch>(Batch{level.folder, from_.sharedFd(), to_.sharedFd(), to_.identity(),
+    auto batch = std::make_shared<Batch>(Batch{level.folder,
+                                               from_.sharedFd(),
+                                               to_.sharedFd(),
+                                               to_.identity(),
                                                {umask_, groupOfNewEntries(to_.info()), geteuid() == 0},
                                                std::move(level.batch)});
     level.folder->holds.fetch_add(1, std::memory_order_relaxed);
@@ -207,22 +213,26 @@ class TreeCopy {
                                        : openSource(from, &in, &info);
       if (copied && info.st_size >= kLargeFile && files.next < files.names.size()) {
         // The rest of the batch goes to another worker meanwhile.
-        auto rest = std::make_shared<Batch>(Batch{files.folder, files.from, files.to, files.identity, files.creation,
-                                                  files.names.substr(files.next)});
+        auto rest = std::make_shared<Batch>(
+            Batch{files.folder, files.from, files.to, files.identity, files.creation, files.names.substr(files.next)});
         files.names.resize(files.next);
         files.folder->holds.fetch_add(1, std::memory_order_relaxed);
         queue_.giveFirst([this, rest] { copyBatch(rest); });
       }
-      if (copied) copied = info.st_nlink > 1 ? copyLinked(in.get(), info, from, to, files.identity, files.folder->toWhere, files.creation)
-                                             : copyOpenFile(in.get(), info, from, to, rules_, files.creation);
-      if (!copied) fail(copied);
-      else if (info.st_nlink == 1) ++made_;
+      if (copied)
+        copied = info.st_nlink > 1
+                     ? copyLinked(in.get(), info, from, to, files.identity, files.folder->toWhere, files.creation)
+                     : copyOpenFile(in.get(), info, from, to, rules_, files.creation);
+      if (!copied)
+        fail(copied);
+      else if (info.st_nlink == 1)
+        ++made_;
     }
     release(*files.folder);
   }
 
-  Result copyLinked(int in, const struct stat& info, const Entry& from, const Entry& to, DirectoryChain::Identity toIdentity,
-                    const Where& toWhere, const Creation& creation) {
+  Result copyLinked(int in, const struct stat& info, const Entry& from, const Entry& to,
+                    DirectoryChain::Identity toIdentity, const Where& toWhere, const Creation& creation) {
     std::unique_lock<std::mutex> hold(linksLock_);
     auto [first, isFirst] = links_.try_emplace({info.st_dev, info.st_ino});
     if (isFirst) {
@@ -243,10 +253,12 @@ class TreeCopy {
     Fd directory;
     int at = to.directory;
     if (!(copy.directory == toIdentity)) {
-      if (Result opened = openFrom(to.directory, toWhere.get(), copy.where.get(), &directory, to); !opened) return opened;
+      if (Result opened = openFrom(to.directory, toWhere.get(), copy.where.get(), &directory, to); !opened)
+        return opened;
       at = directory.get();
     }
-    if (linkat(at, copy.name.c_str(), to.directory, to.name.data(), 0) != 0) return Result::error("link", to.shown(), errno);
+    if (linkat(at, copy.name.c_str(), to.directory, to.name.data(), 0) != 0)
+      return Result::error("link", to.shown(), errno);
     ++made_;
     return {};
   }
@@ -338,7 +350,8 @@ Result countTree(int directory, const std::string& name, const std::string& show
     }
     ++*entries;
     struct stat entryInfo;
-    bool folder = type == DT_DIR || (type == DT_UNKNOWN && statEntry(chain.fd(), entry, &entryInfo) && S_ISDIR(entryInfo.st_mode));
+    bool folder = type == DT_DIR ||
+                  (type == DT_UNKNOWN && statEntry(chain.fd(), entry, &entryInfo) && S_ISDIR(entryInfo.st_mode));
     if (!folder) continue;
     if (Result down = chain.push(entry); !down) return down;
     listings.emplace_back();

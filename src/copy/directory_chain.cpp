@@ -17,7 +17,8 @@ const char* cName(std::string_view name) { return name.data(); }
 
 }  // namespace
 
-DirectoryChain::DirectoryChain(int root, std::string rootShown) : root_(root), rootWhere_(rootNode(std::move(rootShown))) {}
+DirectoryChain::DirectoryChain(int root, std::string rootShown)
+    : root_(root), rootWhere_(rootNode(std::move(rootShown))) {}
 
 Result DirectoryChain::push(std::string_view name) {
   auto opened = std::make_shared<Fd>(openat(fd(), cName(name), kDirectoryFlags));

@@ -34,7 +34,8 @@ bool finderInfoInvisible(const std::string& finderInfo) {
 }
 
 void clearFinderInfoInvisible(std::string* finderInfo) {
-  if (finderInfo->size() == kFinderInfoSize) (*finderInfo)[kFlagsAt] = static_cast<char>(static_cast<unsigned char>((*finderInfo)[kFlagsAt]) & ~kInvisible);
+  if (finderInfo->size() == kFinderInfoSize)
+    (*finderInfo)[kFlagsAt] = static_cast<char>(static_cast<unsigned char>((*finderInfo)[kFlagsAt]) & ~kInvisible);
 }
 
 HiddenMark readHiddenMark(int directory, const std::string& name, const std::string& shown) {
@@ -43,7 +44,8 @@ HiddenMark readHiddenMark(int directory, const std::string& name, const std::str
   HiddenFlag flag = readHiddenFlag(entry.get());
   if (flag.error) return {Result::error("read the hidden mark of", shown, flag.error)};
   std::string finderInfo;
-  if (int error = readFinderInfo(entry.get(), &finderInfo)) return {Result::error("read the hidden mark of", shown, error)};
+  if (int error = readFinderInfo(entry.get(), &finderInfo))
+    return {Result::error("read the hidden mark of", shown, error)};
   return {{}, flag.hidden || finderInfoInvisible(finderInfo)};
 }
 
@@ -52,10 +54,12 @@ Result clearHiddenMark(int directory, const std::string& name, const std::string
   if (!entry.valid()) return Result::error("change the hidden mark of", shown, errno);
   if (int error = clearHiddenFlag(entry.get())) return Result::error("change the hidden mark of", shown, error);
   std::string finderInfo;
-  if (int error = readFinderInfo(entry.get(), &finderInfo)) return Result::error("change the hidden mark of", shown, error);
+  if (int error = readFinderInfo(entry.get(), &finderInfo))
+    return Result::error("change the hidden mark of", shown, error);
   if (!finderInfoInvisible(finderInfo)) return {};
   clearFinderInfoInvisible(&finderInfo);
-  if (int error = writeAttribute(entry.get(), kFinderInfo, finderInfo)) return Result::error("change the hidden mark of", shown, error);
+  if (int error = writeAttribute(entry.get(), kFinderInfo, finderInfo))
+    return Result::error("change the hidden mark of", shown, error);
   return {};
 }
 

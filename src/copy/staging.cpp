@@ -61,13 +61,15 @@ Result removeFolder(int parent, const std::string& name, int folder, const std::
     if (entry == kLockName) continue;
     if (Result removed = removeTree(folder, std::string(entry), joinPath(shown, entry)); !removed) return removed;
   }
-  if (unlinkat(folder, kLockName, 0) != 0 && errno != ENOENT) return Result::error("remove", joinPath(shown, kLockName), errno);
+  if (unlinkat(folder, kLockName, 0) != 0 && errno != ENOENT)
+    return Result::error("remove", joinPath(shown, kLockName), errno);
   struct stat there, ours;
   if (!statEntry(parent, name, &there)) return errno == ENOENT ? Result() : Result::error("remove", shown, errno);
   if (fstat(folder, &ours) != 0 || there.st_dev != ours.st_dev || there.st_ino != ours.st_ino) {
     return Result::failure(describeFailure("remove", shown, "another folder took its place"));
   }
-  if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) return Result::error("remove", shown, errno);
+  if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+    return Result::error("remove", shown, errno);
   return {};
 }
 
@@ -130,9 +132,11 @@ Result Staging::intact(const std::string& leaf, uint64_t entries) const {
   struct stat there, ours;
   uint64_t counted = 0;
   bool same = statEntry(parent_, name_, &there) && fstat(fd(), &ours) == 0 && there.st_dev == ours.st_dev &&
-              there.st_ino == ours.st_ino && countTree(fd(), leaf, joinPath(shown_, leaf), &counted) && counted == entries;
+              there.st_ino == ours.st_ino && countTree(fd(), leaf, joinPath(shown_, leaf), &counted) &&
+              counted == entries;
   if (same) return {};
-  return Result::failure(describeFailure("move into place", joinPath(shown_, leaf), "another process changed the copy"));
+  return Result::failure(
+      describeFailure("move into place", joinPath(shown_, leaf), "another process changed the copy"));
 }
 
 Result Staging::remove() {

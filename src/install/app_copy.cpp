@@ -22,8 +22,9 @@ void explainRefusal(const Result& result) {
   static bool said = false;
   if (result.code() != EPERM || said) return;
   said = true;
-  logLine("The system refused a change in /Applications (Operation not permitted). From macOS 13 on, the agent that "
-          "starts tarnwell needs App Management (or Full Disk Access) in System Settings > Privacy & Security");
+  logLine(
+      "The system refused a change in /Applications (Operation not permitted). From macOS 13 on, the agent that "
+      "starts tarnwell needs App Management (or Full Disk Access) in System Settings > Privacy & Security");
 }
 
 Result replaceBundle(const std::string& appPath, const std::string& toLocation) {
@@ -49,13 +50,15 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
 
   Staging staging;
   if (Result made = Staging::make(parent.get(), destination.parent, destination.leaf, &staging); !made) return made;
-  const CopyRules rules{adminGroup(), stopSignal, [](const std::string& line) { logLine(line); }, WorkQueue::defaultWorkers()};
+  const CopyRules rules{adminGroup(), stopSignal, [](const std::string& line) { logLine(line); },
+                        WorkQueue::defaultWorkers()};
   uint64_t entries = 0;
   Result placed = copyTree({sourceParent.get(), source.leaf, source.parent},
                            {staging.fd(), destination.leaf, staging.shown()}, rules, &entries);
   if (placed) placed = staging.intact(destination.leaf, entries);
   if (placed) {
-    Swapped swapped = swapIntoPlace(staging.fd(), parent.get(), destination.parent, destination.leaf, replacing ? &old : nullptr);
+    Swapped swapped =
+        swapIntoPlace(staging.fd(), parent.get(), destination.parent, destination.leaf, replacing ? &old : nullptr);
     placed = std::move(swapped.result);
     if (!swapped.keptAt.empty() && swapped.kept) {
       logLine("Another process put an entry at " + escapeText(toLocation) + " during the copy; it is kept at " +

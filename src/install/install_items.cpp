@@ -21,10 +21,11 @@ constexpr int64_t kInstallerTimeLimit = 3600;
 // False when the copy failed; an unhide failure comes back in `unhide`.
 bool installApp(const std::string& source, const std::string& name, Result* unhide) {
   const std::string destination = "/Applications/" + name;
-  logLine(std::string(kName) + ":Copying from appPath : " + escapeText(source) + " destinationPath :" + escapeText(destination));
+  logLine(std::string(kName) + ":Copying from appPath : " + escapeText(source) +
+          " destinationPath :" + escapeText(destination));
   if (!copyApp(source, destination)) {
-    logLine(std::string(kName) + ":Copying from appPath : " + escapeText(source) + " destinationPath : " + escapeText(destination) +
-            "->failed");
+    logLine(std::string(kName) + ":Copying from appPath : " + escapeText(source) +
+            " destinationPath : " + escapeText(destination) + "->failed");
     return false;
   }
   *unhide = checkAndUnhideApp(destination);
@@ -39,7 +40,8 @@ Result plainPackage(const std::string& package) {
   struct stat info;
   if (Result opened = openDirectory(place.parent, &parent); !opened) return opened;
   if (!statEntry(parent.get(), place.leaf, &info)) return Result::error("install", package, errno);
-  if (S_ISLNK(info.st_mode)) return Result::failure(describeFailure("install", package, "it is a symbolic link, not a package"));
+  if (S_ISLNK(info.st_mode))
+    return Result::failure(describeFailure("install", package, "it is a symbolic link, not a package"));
   return {};
 }
 

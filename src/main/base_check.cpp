@@ -17,7 +17,8 @@ namespace tarnwell {
 namespace {
 
 Result unsafe(const std::string& path, const std::string& folder, const std::string& why) {
-  return Result::failure("The base directory \"" + escapeText(path) + "\" is not safe: \"" + escapeText(folder) + "\" " + why);
+  return Result::failure("The base directory \"" + escapeText(path) + "\" is not safe: \"" + escapeText(folder) +
+                         "\" " + why);
 }
 
 }  // namespace
@@ -29,7 +30,8 @@ Result checkBaseDirectory(const std::string& path) {
   std::vector<std::string_view> names = pathComponents(path);
   for (size_t next = 0;; ++next) {
     struct stat info;
-    if (!at.valid() || fstat(at.get(), &info) != 0) return unsafe(path, shown, std::string("cannot be opened: ") + std::strerror(errno));
+    if (!at.valid() || fstat(at.get(), &info) != 0)
+      return unsafe(path, shown, std::string("cannot be opened: ") + std::strerror(errno));
     if (info.st_uid != 0 && info.st_uid != geteuid()) {
       return unsafe(path, shown, "is owned by user " + std::to_string(info.st_uid) + ", not root");
     }

@@ -2,15 +2,15 @@
 
 #include "cleanup/unmount.h"
 #include "install/install_items.h"
-#include "plist/attach_result.h"
 #include "main/base_check.h"
 #include "main/base_path.h"
-#include "platform/files.h"
 #include "main/run_lock.h"
+#include "platform/files.h"
 #include "platform/log.h"
 #include "platform/path.h"
-#include "plist/limits.h"
 #include "platform/signals.h"
+#include "plist/attach_result.h"
+#include "plist/limits.h"
 #include "process/runners.h"
 #include "process/shell_escape.h"
 
@@ -41,21 +41,23 @@ AttachResult attachedVolume(const std::string& resultFile) {
     case AttachResult::Outcome::NoRows:
       failAfterAttach(resultFile, "No rows found in mounted volume's plist, hence installation failed!!!!!");
     case AttachResult::Outcome::NoMountPoint:
-    case AttachResult::Outcome::Found:
-      break;
+    case AttachResult::Outcome::Found: break;
   }
   logLine("Array count in systemEntities " + std::to_string(attach.entityCount));
   for (const std::string& seen : attach.mountPointsSeen) {
     logLine("mount-point : " + escapeText(seen));
-    if (!usableMountPoint(seen)) logLine("mount-point not found in mounted volume's plist, hence installation failed!!!!!");
+    if (!usableMountPoint(seen))
+      logLine("mount-point not found in mounted volume's plist, hence installation failed!!!!!");
   }
   if (attach.outcome == AttachResult::Outcome::NoMountPoint) {
-    if (attach.mountPointsSeen.empty()) logLine("mount-point key not found in mounted volume's plist, hence installation failed!!!!!");
+    if (attach.mountPointsSeen.empty())
+      logLine("mount-point key not found in mounted volume's plist, hence installation failed!!!!!");
     removeFiles(resultFile);
     endRun(1);
   }
   std::vector<std::string> names;
-  if (Result listed = listDirectory(attach.mountPoint, &names); !listed) failAfterAttach(resultFile, kFailed + listed.error());
+  if (Result listed = listDirectory(attach.mountPoint, &names); !listed)
+    failAfterAttach(resultFile, kFailed + listed.error());
   logLine("Files list in the volume : " + renderList(names) + "\n files count " + std::to_string(names.size()));
   return attach;
 }
@@ -73,7 +75,8 @@ void checkBase() {
 // there. The lock is held until the process ends; without it, no run.
 void takeRunLock() {
   const std::string path = joinPath(basePath(), "tarnwell.lock");
-  Result locked = holdLock(path, [&] { logLine("Another run holds " + escapeText(path) + "; waiting for it to finish"); });
+  Result locked =
+      holdLock(path, [&] { logLine("Another run holds " + escapeText(path) + "; waiting for it to finish"); });
   if (locked) return;
   logLine(locked.error());
   endRun(1);
@@ -89,8 +92,7 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
   // Read-only: a writable volume would let any local user change what root
   // installs between the checks and the installer.
   const std::string command = "echo YES | hdiutil attach -nobrowse -readonly -plist " +
-                              escapeShellWord(joinPath(basePath(), fromDmg)) + ">" +
-                              escapeShellWord(resultFile);
+                              escapeShellWord(joinPath(basePath(), fromDmg)) + ">" + escapeShellWord(resultFile);
   logLine("Mount cmd ->" + escapeText(command));
   auto status = parseStatusText(GetOutput("/bin/bash", command));
   if (!status || *status != 0) {
@@ -107,7 +109,8 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
   if (stopSignal() == 0) outcome = installAppsAndPkg(attached.mountPoint, basePath(), files);
   if (!outcome.unhide) {
     // The volume stays attached on this road.
-    failAfterAttach(resultFile, " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + outcome.unhide.error());
+    failAfterAttach(resultFile,
+                    " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + outcome.unhide.error());
   }
   removeFiles(resultFile);
   unmountDMG(attached.mountPoint, attached.imageDevice);

@@ -212,7 +212,8 @@ WaitResult Child::wait(std::optional<std::chrono::milliseconds> limit, bool inte
     if (interruptible && stopSignal() != 0) return WaitResult::Interrupted;
     Events events;
     if (exitFd_.valid()) {
-      int n = waitEvents(exitFd_.get(), outputFd_.get(), interruptible ? stopSignalFd() : -1, millisUntil(deadline), events);
+      int n = waitEvents(exitFd_.get(), outputFd_.get(), interruptible ? stopSignalFd() : -1, millisUntil(deadline),
+                         events);
       if (n < 0 && errno != EINTR) return WaitResult::Failed;
     } else if (endedUnwatched_) {
       events.exited = true;

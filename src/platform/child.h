@@ -12,9 +12,9 @@
 namespace tarnwell {
 
 struct SpawnOptions {
-  std::string program;             // absolute path; no search path is used
-  std::vector<std::string> args;   // the arguments after argv[0]
-  std::string workingDirectory;    // empty: the tool's own
+  std::string program;            // absolute path; no search path is used
+  std::vector<std::string> args;  // the arguments after argv[0]
+  std::string workingDirectory;   // empty: the tool's own
   // Receives stdout and stderr, merged on one pipe, as they come; without
   // one they go to /dev/null.
   std::function<void(std::string_view)> output;

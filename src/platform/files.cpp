@@ -32,7 +32,8 @@ Result readFile(const std::string& path, size_t maxBytes, std::string* content) 
   struct stat info;
   if (fstat(fd.get(), &info) != 0) return Result::error("read", path, errno);
   if (!S_ISREG(info.st_mode)) {
-    return Result::failure(describeFailure("read", path, S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "it is not a regular file"));
+    return Result::failure(
+        describeFailure("read", path, S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "it is not a regular file"));
   }
   content->clear();
   char buffer[65536];
@@ -74,8 +75,10 @@ bool aclGrantsWrite(int directory) {
   for (int which = ACL_FIRST_ENTRY; !grants && acl_get_entry(acl, which, &entry) == 0; which = ACL_NEXT_ENTRY) {
     acl_tag_t tag;
     acl_permset_t permissions;
-    if (acl_get_tag_type(entry, &tag) != 0 || tag != ACL_EXTENDED_ALLOW || acl_get_permset(entry, &permissions) != 0) continue;
-    for (acl_perm_t permission : {ACL_ADD_FILE, ACL_ADD_SUBDIRECTORY, ACL_DELETE_CHILD, ACL_WRITE_SECURITY, ACL_CHANGE_OWNER}) {
+    if (acl_get_tag_type(entry, &tag) != 0 || tag != ACL_EXTENDED_ALLOW || acl_get_permset(entry, &permissions) != 0)
+      continue;
+    for (acl_perm_t permission :
+         {ACL_ADD_FILE, ACL_ADD_SUBDIRECTORY, ACL_DELETE_CHILD, ACL_WRITE_SECURITY, ACL_CHANGE_OWNER}) {
       if (acl_get_perm_np(permissions, permission) == 1) grants = true;
     }
   }

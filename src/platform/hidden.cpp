@@ -38,9 +38,7 @@ HiddenFlag readHiddenFlag(int fd) {
   return {0, n == 1 && value[0] == '1'};
 }
 
-int clearHiddenFlag(int fd) {
-  return fremovexattr(fd, kHiddenAttribute) != 0 && errno != ENODATA ? errno : 0;
-}
+int clearHiddenFlag(int fd) { return fremovexattr(fd, kHiddenAttribute) != 0 && errno != ENODATA ? errno : 0; }
 
 #endif
 

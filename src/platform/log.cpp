@@ -35,8 +35,8 @@ std::string prefix() {
   localtime_r(&seconds, &local);
   char buffer[96];
   size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
-  std::snprintf(buffer + n, sizeof buffer - n, ".%03lld tarnwell[%lld:%llu] ",
-                static_cast<long long>(millis), static_cast<long long>(getpid()), threadId());
+  std::snprintf(buffer + n, sizeof buffer - n, ".%03lld tarnwell[%lld:%llu] ", static_cast<long long>(millis),
+                static_cast<long long>(getpid()), threadId());
   return buffer;
 }
 

@@ -89,7 +89,8 @@ namespace {
 constexpr unsigned kLocks = UF_IMMUTABLE | UF_APPEND;
 bool unlock(int fd) {
   struct stat info;
-  return fd >= 0 && fstat(fd, &info) == 0 && (info.st_flags & kLocks) != 0 && fchflags(fd, info.st_flags & ~kLocks) == 0;
+  return fd >= 0 && fstat(fd, &info) == 0 && (info.st_flags & kLocks) != 0 &&
+         fchflags(fd, info.st_flags & ~kLocks) == 0;
 }
 }  // namespace
 

@@ -26,9 +26,10 @@ struct EntryTimes {
 #if defined(__APPLE__)
       : both{info.st_atimespec, info.st_mtimespec} {}
 #else
-      : both{info.st_atim, info.st_mtim} {}
+      : both{info.st_atim, info.st_mtim} {
+  }
 #endif
-  struct timespec both[2];
+        struct timespec both[2];
 };
 
 // How a data copy ended: the errno of the call that failed and whether it

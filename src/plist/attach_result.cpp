@@ -74,7 +74,8 @@ AttachResult readAttachResult(std::string_view bytes) {
   for (const PlistNode& entity : entities->items) {
     const PlistNode* mountPoint = entity.find("mount-point");
     // A NUL byte cannot stand in a path: such a value would name another directory.
-    if (!mountPoint || mountPoint->kind != PlistNode::Kind::String || mountPoint->text.find('\0') != std::string::npos) {
+    if (!mountPoint || mountPoint->kind != PlistNode::Kind::String ||
+        mountPoint->text.find('\0') != std::string::npos) {
       continue;
     }
     result.mountPointsSeen.push_back(mountPoint->text);

@@ -87,7 +87,8 @@ void convert(CFTypeRef value, const std::vector<std::string>& keys, Budget& budg
 }
 
 Native parseNative(std::string_view bytes) {
-  CFDataRef data = CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(bytes.data()), static_cast<CFIndex>(bytes.size()));
+  CFDataRef data =
+      CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(bytes.data()), static_cast<CFIndex>(bytes.size()));
   if (!data) return nullptr;
   CFPropertyListRef list = CFPropertyListCreateWithData(nullptr, data, kCFPropertyListImmutable, nullptr, nullptr);
   CFRelease(data);
@@ -134,8 +135,7 @@ void convert(plist_t value, const std::vector<std::string>& keys, Budget& budget
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
   budget.leave();
 }
@@ -170,8 +170,8 @@ PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::stri
   freeNative(root);
   if (budget.exceeded()) {
     result.root = PlistNode();
-    result.error = "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels or holds more than " +
-                   std::to_string(kMaxPlistValues) + " values";
+    result.error = "the property list nests deeper than " + std::to_string(kMaxPlistDepth) +
+                   " levels or holds more than " + std::to_string(kMaxPlistValues) + " values";
     return result;
   }
   result.ok = true;
