@@ -3,7 +3,7 @@
 # Debian 12 (as root).
 set -euo pipefail
 packages=(build-essential cmake pkg-config libplist-dev libgtest-dev util-linux coreutils attr
-  clang libclang-rt-14-dev valgrind llvm procps)
+  clang clang-format libclang-rt-14-dev valgrind llvm procps)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
