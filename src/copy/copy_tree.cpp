@@ -234,7 +234,10 @@ class TreeCopy {
   Result copyLinked(int in, const struct stat& info, const Entry& from, const Entry& to,
                     DirectoryChain::Identity toIdentity, const Where& toWhere, const Creation& creation) {
     std::unique_lock<std::mutex> hold(linksLock_);
-    auto [first, isFirst] = links_.try_emplace({info.st_dev, info.st_ino});
+    // Not a structured binding: clang 14 lets no lambda capture one.
+    const auto emplaced = links_.try_emplace({info.st_dev, info.st_ino});
+    const auto first = emplaced.first;
+    const bool isFirst = emplaced.second;
     if (isFirst) {
       first->second = {FirstCopy::Copying, toIdentity, nullptr, std::string(to.name)};
       hold.unlock();

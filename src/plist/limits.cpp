@@ -185,13 +185,19 @@ bool isUtf8Xml(std::string_view bytes) {
 
 }  // namespace
 
-bool plistWithinLimits(std::string_view bytes, std::string* error) {
+Result plistWithinLimits(std::string_view bytes) {
+  std::string why;
+  bool within;
   if (bytes.size() > kMaxPlistBytes) {
-    return refuse(error, "the property list is larger than " + std::to_string(kMaxPlistBytes) + " bytes");
+    within = refuse(&why, "the property list is larger than " + std::to_string(kMaxPlistBytes) + " bytes");
+  } else if (bytes.starts_with("bplist00")) {
+    within = BinaryPlist(bytes, &why).check();
+  } else if (!isUtf8Xml(bytes)) {
+    within = refuse(&why, "the data is not an XML or binary property list");
+  } else {
+    within = xmlWithinLimits(bytes, &why);
   }
-  if (bytes.starts_with("bplist00")) return BinaryPlist(bytes, error).check();
-  if (!isUtf8Xml(bytes)) return refuse(error, "the data is not an XML or binary property list");
-  return xmlWithinLimits(bytes, error);
+  return within ? Result() : Result::failure(why);
 }
 
 }  // namespace tarnwell

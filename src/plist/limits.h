@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/errors.h"
+
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,6 @@ constexpr size_t kMaxPlistValues = 100000;
 // True when the bytes are within the limits; else false with the reason.
 // Only XML lists in UTF-8 and binary lists pass; binary lists whose
 // structure does not hold together are refused too.
-bool plistWithinLimits(std::string_view bytes, std::string* error);
+Result plistWithinLimits(std::string_view bytes);
 
 }  // namespace tarnwell

@@ -159,7 +159,10 @@ void freeNative(Native root) { plist_free(root); }
 
 PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::string>& keys) {
   PlistParse result;
-  if (!plistWithinLimits(bytes, &result.error)) return result;
+  if (Result within = plistWithinLimits(bytes); !within) {
+    result.error = within.error();
+    return result;
+  }
   Native root = parseNative(bytes);
   if (!root) {
     result.error = kNotAPlist;
