@@ -64,22 +64,14 @@ void logLine(std::string_view text) {
   syslog(LOG_NOTICE, "%.*s", static_cast<int>(text.size()), text.data());
 }
 
-namespace {
-
-// Bytes that start or make up a character a terminal or a log reader could
-// act on: C0 and C1 controls, DEL, the Unicode line and paragraph
-// separators. Returns the length of the character at `at` when it is safe,
-// 0 when its bytes must be escaped one by one (invalid UTF-8 included).
-size_t safeCharacter(std::string_view text, size_t at) {
+size_t utf8Length(std::string_view text, size_t at) {
   auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
   unsigned char lead = byte(at);
-  if (lead < 0x20 || lead == 0x7f) return 0;
   if (lead < 0x80) return 1;
   size_t length;
   unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
   if (lead >= 0xC2 && lead <= 0xDF) {
     length = 2;
-    if (lead == 0xC2) low = 0xA0;  // U+0080..U+009F are the C1 controls
   } else if (lead >= 0xE0 && lead <= 0xEF) {
     length = 3;
     if (lead == 0xE0) low = 0xA0;
@@ -95,7 +87,23 @@ size_t safeCharacter(std::string_view text, size_t at) {
   for (size_t i = 2; i < length; ++i) {
     if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
   }
-  if (lead == 0xE2 && byte(at + 1) == 0x80 && (byte(at + 2) == 0xA8 || byte(at + 2) == 0xA9)) return 0;
+  return length;
+}
+
+namespace {
+
+// Bytes that start or make up a character a terminal or a log reader could
+// act on: C0 and C1 controls, DEL, the Unicode line and paragraph
+// separators. Returns the length of the character at `at` when it is safe,
+// 0 when its bytes must be escaped one by one (invalid UTF-8 included).
+size_t safeCharacter(std::string_view text, size_t at) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  if (byte(at) < 0x20 || byte(at) == 0x7f) return 0;
+  size_t length = utf8Length(text, at);
+  if (length == 2 && byte(at) == 0xC2 && byte(at + 1) < 0xA0) return 0;  // U+0080..U+009F
+  if (length == 3 && byte(at) == 0xE2 && byte(at + 1) == 0x80 && (byte(at + 2) == 0xA8 || byte(at + 2) == 0xA9)) {
+    return 0;
+  }
   return length;
 }
 

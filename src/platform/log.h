@@ -22,4 +22,8 @@ std::string renderList(const std::vector<std::string>& items);
 // then start a log entry or reach a terminal as an escape sequence.
 std::string escapeText(std::string_view text);
 
+// The length of the UTF-8 character at `at`, or 0 when the bytes there are
+// not one.
+size_t utf8Length(std::string_view text, size_t at);
+
 }  // namespace tarnwell
