@@ -313,13 +313,13 @@ const std::vector<Road> kCopyRoads = {
           " .tarnwell-staging.Foo.app.FFFFFFFF && setfattr -n user.com.tarnwell.staging -v AAAAAAAA .tarnwell-staging.Foo.app.EEEEEEEE"
           " && mv .tarnwell-staging.Foo.app.DDDDDDDD .tarnwell-staging.Other.app.DDDDDDDD && mkdir -p .tarnwell-staging.Foo.app.AAAAAAAA/x/y"
           " && touch .tarnwell-staging.Foo.app.AAAAAAAA/x/y/z && chown 501 .tarnwell-staging.Foo.app.BBBBBBBB && chmod 755 .tarnwell-staging.Foo.app.CCCCCCCC"
-          " && (flock .tarnwell-staging.Foo.app.GGGGGGGG/.tarnwell-lock sleep 30 >/dev/null 2>&1 &) && sleep 0.2");
+          " && (flock .tarnwell-staging.Foo.app.GGGGGGGG/.tarnwell-lock sleep 31 >/dev/null 2>&1 &) && sleep 0.2");
      },
      .lines = {"Removed /Applications/.tarnwell-staging.Foo.app.AAAAAAAA, left by an interrupted run"},
      .check = [](const Outcome&) {
        expectOnly({".tarnwell-staging.Foo.app.BBBBBBBB", ".tarnwell-staging.Foo.app.CCCCCCCC", ".tarnwell-staging.Foo.app.EEEEEEEE",
                    ".tarnwell-staging.Foo.app.FFFFFFFF", ".tarnwell-staging.Foo.app.GGGGGGGG", ".tarnwell-staging.Other.app.DDDDDDDD", "Foo.app"});
-       sh("pkill -f 'sleep 3[0]'");
+       sh("pkill -f 'sleep 3[1]'");
      }},
     // A descriptor kept for each child would run out among the packages.
     {.name = "FewDescriptorsForManyFiles",
