@@ -172,7 +172,7 @@ hdiutil attach -quiet -readonly -nobrowse -noautoopen -mountpoint "$work/inspect
 seen=$work/inspect/Smoke.app
 carried=() missing=()
 mark() { if [ -n "$2" ]; then carried+=("$1"); else missing+=("$1"); fi; }
-mark "hidden bundle" "$(ls -lOd "$seen" | grep -w hidden || true)"
+mark "hidden bundle" "$(find "$seen" -maxdepth 0 -flags +hidden || true)"
 mark "locked file" "$(find "$seen" -flags +uchg || true)"
 mark "quarantine" "$(xattr -r "$seen" | grep -F com.apple.quarantine || true)"
 mark "uid 501 file" "$(find "$seen" -user 501 || true)"
@@ -207,11 +207,7 @@ if [ -d "$app" ] && [ ! -L "$app" ]; then
     list=$(xattr -r "$app") || return 1
     grep -F com.apple.quarantine <<<"$list" || true
   }
-  hidden() {
-    local listing
-    listing=$(ls -lOd "$app") || return 1
-    grep -w hidden <<<"$listing" || true
-  }
+  hidden() { find "$app" -maxdepth 0 -flags +hidden; }
   locked() { find "$app" -flags +uchg; }
   none "$app and everything inside owned by root, group admin" owners
   none "no group or other write inside $app" writable

@@ -89,23 +89,25 @@ extern "C" ssize_t copy_file_range(int in, off64_t* inAt, int out, off64_t* outA
   return real(in, inAt, out, outAt, length, flags);
 }
 
-// TARNWELL_FAULT_FIFO=NAME puts a FIFO in the place of the entry NAME the
-// first time the tool opens it to read, as a process racing on a writable
-// volume could between the listing and the open.
-static int swapForFifo(int directory, const char* path, int flags) {
+using OpenAt = int (*)(int, const char*, int, ...);
+
+// The tool's opens of an entry to read it: TARNWELL_FAULT_FIFO=NAME puts
+// a FIFO in the place of NAME the first time, as a process racing on a
+// writable volume could between the listing and the open; the open of
+// TARNWELL_FAULT_EIO is noted, so that its copy fails.
+static int openWithFaults(OpenAt real, int directory, const char* path, int flags, mode_t mode) {
   static bool done = false;
-  // The open of NAME for TARNWELL_FAULT_EIO is noted after it is made.
-  const char* eio = getenv("TARNWELL_FAULT_EIO");
-  if (eio && !(flags & O_CREAT) && strcmp(path, eio) == 0 && strcmp(program_invocation_short_name, "tarnwell") == 0)
-    return 1;
-  const char* name = getenv("TARNWELL_FAULT_FIFO");
-  if (name && !done && !(flags & O_CREAT) && strcmp(path, name) == 0 &&
-      strcmp(program_invocation_short_name, "tarnwell") == 0) {
+  const bool reading = !(flags & O_CREAT) && strcmp(program_invocation_short_name, "tarnwell") == 0;
+  const char* fifo = getenv("TARNWELL_FAULT_FIFO");
+  if (reading && fifo && !done && strcmp(path, fifo) == 0) {
     done = true;
     unlinkat(directory, path, 0);
     mkfifoat(directory, path, 0644);
   }
-  return 0;
+  int fd = real(directory, path, flags, mode);
+  const char* eio = getenv("TARNWELL_FAULT_EIO");
+  if (reading && eio && strcmp(path, eio) == 0) __atomic_store_n(&failingCopy, fd, __ATOMIC_SEQ_CST);
+  return fd;
 }
 
 extern "C" int openat(int directory, const char* path, int flags, ...) {
@@ -113,11 +115,8 @@ extern "C" int openat(int directory, const char* path, int flags, ...) {
   va_start(args, flags);
   mode_t mode = (flags & O_CREAT) ? va_arg(args, mode_t) : 0;
   va_end(args);
-  bool note = swapForFifo(directory, path, flags) == 1;
-  static auto real = next<int (*)(int, const char*, int, ...)>("openat");
-  int fd = real(directory, path, flags, mode);
-  if (note) __atomic_store_n(&failingCopy, fd, __ATOMIC_SEQ_CST);
-  return fd;
+  static auto real = next<OpenAt>("openat");
+  return openWithFaults(real, directory, path, flags, mode);
 }
 
 extern "C" int openat64(int directory, const char* path, int flags, ...) {
@@ -125,9 +124,6 @@ extern "C" int openat64(int directory, const char* path, int flags, ...) {
   va_start(args, flags);
   mode_t mode = (flags & O_CREAT) ? va_arg(args, mode_t) : 0;
   va_end(args);
-  bool note = swapForFifo(directory, path, flags) == 1;
-  static auto real = next<int (*)(int, const char*, int, ...)>("openat64");
-  int fd = real(directory, path, flags, mode);
-  if (note) __atomic_store_n(&failingCopy, fd, __ATOMIC_SEQ_CST);
-  return fd;
+  static auto real = next<OpenAt>("openat64");
+  return openWithFaults(real, directory, path, flags, mode);
 }

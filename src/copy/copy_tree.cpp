@@ -62,6 +62,7 @@ class TreeCopy {
         to_(to.directory, to.directoryShown),
         rules_(rules),
         umask_(currentUmask()),
+        root_(geteuid() == 0),
         queue_(rules.workers, rules.workers * kQueuedPerWorker) {}
 
   Result run(const Place& from, const Place& to) {
@@ -113,7 +114,7 @@ class TreeCopy {
     } else if (!S_ISREG(info.st_mode)) {
       copied = notCopied(from);
     } else if ((copied = openSource(from, &in, &info))) {
-      copied = copyOpenFile(in.get(), info, from, to, rules_, {umask_, static_cast<gid_t>(-1), geteuid() == 0});
+      copied = copyOpenFile(in.get(), info, from, to, rules_, {umask_, static_cast<gid_t>(-1), root_});
     }
     if (copied) ++made_;
     return copied;
@@ -192,7 +193,7 @@ class TreeCopy {
                                                from_.sharedFd(),
                                                to_.sharedFd(),
                                                to_.identity(),
-                                               {umask_, groupOfNewEntries(to_.info()), geteuid() == 0},
+                                               {umask_, groupOfNewEntries(to_.info()), root_},
                                                std::move(level.batch)});
     level.folder->holds.fetch_add(1, std::memory_order_relaxed);
     level.batch.clear();
@@ -310,6 +311,7 @@ class TreeCopy {
   DirectoryChain from_, to_;
   const CopyRules& rules_;
   const mode_t umask_;
+  const bool root_;
   std::deque<Level> levels_;  // references stay put as it grows
 
   std::mutex failure_;

@@ -60,15 +60,16 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
     Swapped swapped =
         swapIntoPlace(staging.fd(), parent.get(), destination.parent, destination.leaf, replacing ? &old : nullptr);
     placed = std::move(swapped.result);
-    if (!swapped.keptAt.empty() && swapped.kept) {
+    if (!swapped.keptAt.empty()) {
+      std::string keptAt = swapped.keptAt;
+      if (!swapped.kept) {
+        // Not the tool's to delete: it stays in the staging folder, for good.
+        logLine(swapped.kept.error());
+        keptAt = joinPath(staging.shown(), destination.leaf);
+        staging.keep();
+      }
       logLine("Another process put an entry at " + escapeText(toLocation) + " during the copy; it is kept at " +
-              escapeText(swapped.keptAt));
-    } else if (!swapped.keptAt.empty()) {
-      // Not the tool's to delete: it stays in the staging folder, for good.
-      logLine(swapped.kept.error());
-      logLine("Another process put an entry at " + escapeText(toLocation) + " during the copy; it is kept at " +
-              escapeText(joinPath(staging.shown(), destination.leaf)));
-      staging.keep();
+              escapeText(keptAt));
     }
   }
   // The old bundle, if it was swapped out, goes with the staging folder. A
