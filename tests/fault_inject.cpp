@@ -76,12 +76,16 @@ extern "C" int fremovexattr(int fd, const char* name) {
 // TARNWELL_FAULT_SLOW makes every ranged copy of the tool (not of its
 // children) take a tenth of a second, so that a test can act while a
 // bundle is being copied.
-// TARNWELL_FAULT_EIO=NAME makes the copy of the file NAME fail with EIO.
-static int failingCopy = -1;
-
+// TARNWELL_FAULT_EIO=NAME makes the copy of the file NAME fail with EIO
+// (the Apple personality's fcopyfile honours both).
 extern "C" ssize_t copy_file_range(int in, off64_t* inAt, int out, off64_t* outAt, size_t length, unsigned flags) {
-  if (getenv("TARNWELL_FAULT_SLOW") && strcmp(program_invocation_short_name, "tarnwell") == 0) usleep(100000);
-  if (in == __atomic_load_n(&failingCopy, __ATOMIC_SEQ_CST)) {
+  const bool tool = strcmp(program_invocation_short_name, "tarnwell") == 0;
+  if (getenv("TARNWELL_FAULT_SLOW") && tool) usleep(100000);
+  const char* eio = tool ? getenv("TARNWELL_FAULT_EIO") : nullptr;
+  char link[64], path[4096] = {};
+  snprintf(link, sizeof link, "/proc/self/fd/%d", in);
+  const char* leaf = eio && readlink(link, path, sizeof path - 1) > 0 ? strrchr(path, '/') : nullptr;
+  if (leaf && strcmp(leaf + 1, eio) == 0) {
     errno = EIO;
     return -1;
   }
@@ -93,8 +97,7 @@ using OpenAt = int (*)(int, const char*, int, ...);
 
 // The tool's opens of an entry to read it: TARNWELL_FAULT_FIFO=NAME puts
 // a FIFO in the place of NAME the first time, as a process racing on a
-// writable volume could between the listing and the open; the open of
-// TARNWELL_FAULT_EIO is noted, so that its copy fails.
+// writable volume could between the listing and the open.
 static int openWithFaults(OpenAt real, int directory, const char* path, int flags, mode_t mode) {
   static bool done = false;
   const bool reading = !(flags & O_CREAT) && strcmp(program_invocation_short_name, "tarnwell") == 0;
@@ -104,10 +107,7 @@ static int openWithFaults(OpenAt real, int directory, const char* path, int flag
     unlinkat(directory, path, 0);
     mkfifoat(directory, path, 0644);
   }
-  int fd = real(directory, path, flags, mode);
-  const char* eio = getenv("TARNWELL_FAULT_EIO");
-  if (reading && eio && strcmp(path, eio) == 0) __atomic_store_n(&failingCopy, fd, __ATOMIC_SEQ_CST);
-  return fd;
+  return real(directory, path, flags, mode);
 }
 
 extern "C" int openat(int directory, const char* path, int flags, ...) {

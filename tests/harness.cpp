@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <csignal>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -78,6 +79,17 @@ Outcome finishTool(pid_t tool, const std::string& tag) {
   run.signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
   EXPECT_EQ(readText("/standin/" + tag + ".out"), "");
   run.log = logEntries(readText("/standin/" + tag + ".err"));
+  // syslog's records: the level, a blank, the text, a NUL. A run killed
+  // with -9 may have written one less, or left a former run's stderr.
+  if (kApple && !run.log.empty() && run.signal != SIGKILL) {
+    const std::string records = "/standin/syslog." + std::to_string(tool);
+    std::vector<std::string> notices;
+    std::istringstream in(readText(records));
+    for (std::string record; std::getline(in, record, '\0');)
+      if (record.starts_with("5 ")) notices.push_back(record.substr(2));
+    fs::remove(records);
+    EXPECT_EQ(notices, run.log);
+  }
   // Fields end with NUL, calls with a line feed: a field that starts with
   // one starts the next call (arguments may hold line feeds elsewhere).
   std::istringstream calls(readText("/standin/calls"));
@@ -134,7 +146,8 @@ fs::path sampleImage(const std::string& name, const std::string& base) {
      " && head -c 300000 /dev/urandom > Versions/A/random"
      " && echo tail >> Versions/A/sparse && truncate -s 2G Versions/A/sparse && chmod 750 MacOS && touch -h -d "
      "'2017-07-14 02:40:00.123456789' MacOS/Foo dangling MacOS"
-     " && setfattr -n user.hidden -v 1 ..");
+     " && setfattr -n " +
+     kHiddenMark + " -v " + kHidden + " ..");
   writeText(image / "Bar.pkg", "xar!");
   return image;
 }

@@ -16,6 +16,17 @@ namespace fs = std::filesystem;
 #define REQUIRE_SANDBOX() \
   if (!std::getenv("TARNWELL_SANDBOX")) GTEST_SKIP() << "runs only inside tests/sandbox/enter"
 
+// The hidden mark the tool reads: the attribute user.hidden on Linux; in
+// the Apple personality the flag UF_HIDDEN, kept by the stand-ins in an
+// attribute of their own.
+#if defined(TARNWELL_APPLE_STANDINS)
+inline constexpr bool kApple = true;
+inline const std::string kHiddenMark = "user.standin.flags", kHidden = "32768";
+#else
+inline constexpr bool kApple = false;
+inline const std::string kHiddenMark = "user.hidden", kHidden = "1";
+#endif
+
 inline const std::string kBase = "/Library/Tarnwell";
 inline const std::string kResult = kBase + "/qxmount.plist";
 
@@ -41,7 +52,8 @@ struct Outcome {
 // `args`, under `wrapper` when one is given; its output goes to
 // /standin/TAG.out and .err. Every finished run is checked for an empty
 // stdout, a log of well-formed entries only, and stand-ins that inherited
-// no descriptor; the run takes the calls recorded so far.
+// no descriptor (and in the Apple personality, that syslog was given the
+// same entries); the run takes the calls recorded so far.
 pid_t startTool(const std::vector<std::string>& args, const std::vector<std::string>& wrapper = {},
                 const std::string& base = kBase, const std::string& tag = "tool");
 Outcome finishTool(pid_t tool, const std::string& tag = "tool");

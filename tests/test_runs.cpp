@@ -119,7 +119,7 @@ TEST(Runs, GoldenInstallOfAnApplicationAndAPackage) {
   sparse.seekg(1 << 30).read(tail.data(), 5);
   EXPECT_EQ(tail, "tail\n");
   EXPECT_EQ(readText(app + "Versions/A/random"), readText(kBase + "/Sample.dmg/Foo.app/Contents/Versions/A/random"));
-  EXPECT_LT(getxattr("/Applications/Foo.app", "user.hidden", nullptr, 0), 0) << "still hidden";
+  EXPECT_LT(getxattr("/Applications/Foo.app", kHiddenMark.c_str(), nullptr, 0), 0) << "still hidden";
   EXPECT_EQ(names("/Applications"), std::vector<std::string>{"Foo.app"});
 }
 

@@ -1,5 +1,6 @@
 #include "platform/child.h"
 
+#include "platform/apple.h"
 #include "platform/errors.h"
 #include "platform/fd.h"
 #include "platform/signals.h"
@@ -14,9 +15,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#if defined(__APPLE__)
-#include <sys/event.h>
-#else
+#if !TARNWELL_APPLE
 #include <sys/syscall.h>
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434
@@ -43,7 +42,7 @@ int millisUntil(std::optional<Clock::time_point> deadline) {
 
 // A descriptor that becomes readable when the child ends, or none. When
 // the child has ended before it could be watched, `ended` is set.
-#if defined(__APPLE__)
+#if TARNWELL_APPLE
 Fd watchExit(int pid, bool& ended) {
   Fd queue(kqueue());
   if (!queue.valid()) return queue;
@@ -135,7 +134,7 @@ Child Child::spawn(SpawnOptions options) {
   // A group of its own, so that a stop can reach whatever it started too.
   short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP;
   posix_spawnattr_setpgroup(&setup.attributes, 0);
-#if defined(__APPLE__)
+#if TARNWELL_APPLE
   flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
   posix_spawn_file_actions_addinherit_np(&setup.actions, STDIN_FILENO);
 #else

@@ -1,19 +1,17 @@
 #include "platform/executable.h"
 
+#include "platform/apple.h"
+
 #include <climits>
 #include <cstdlib>
 #include <vector>
 
-#if defined(__APPLE__)
-#include <mach-o/dyld.h>
-#else
 #include <unistd.h>
-#endif
 
 namespace tarnwell {
 
 std::string executablePath() {
-#if defined(__APPLE__)
+#if TARNWELL_APPLE
   uint32_t size = 0;
   _NSGetExecutablePath(nullptr, &size);
   std::vector<char> raw(size + 1, '\0');

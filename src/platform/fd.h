@@ -40,18 +40,6 @@ struct Pipe {
 };
 
 // A pipe whose two ends are close-on-exec; false with errno set.
-inline bool openPipe(Pipe* pipe) {
-  int fds[2];
-#if defined(__APPLE__)
-  if (::pipe(fds) != 0) return false;
-  fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-  fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-#else
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
-#endif
-  pipe->read.reset(fds[0]);
-  pipe->write.reset(fds[1]);
-  return true;
-}
+bool openPipe(Pipe* pipe);
 
 }  // namespace tarnwell

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include "platform/apple.h"
 #include "platform/fd.h"
 
 #include <algorithm>
@@ -10,9 +11,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#if defined(__APPLE__)
-#include <sys/acl.h>
-#endif
 
 namespace tarnwell {
 
@@ -66,7 +64,7 @@ Result removeFile(const std::string& path) {
   return Result::error("remove", path, errno);
 }
 
-#if defined(__APPLE__)
+#if TARNWELL_APPLE
 bool aclGrantsWrite(int directory) {
   acl_t acl = acl_get_fd_np(directory, ACL_TYPE_EXTENDED);
   if (!acl) return false;  // none

@@ -1,15 +1,17 @@
 #include "platform/hidden.h"
 
+#include "platform/apple.h"
+
 #include <cerrno>
 
 #include <sys/stat.h>
-#if !defined(__APPLE__)
+#if !TARNWELL_APPLE
 #include <sys/xattr.h>
 #endif
 
 namespace tarnwell {
 
-#if defined(__APPLE__)
+#if TARNWELL_APPLE
 
 HiddenFlag readHiddenFlag(int fd) {
   struct stat info;

@@ -1,5 +1,7 @@
 #include "platform/log.h"
 
+#include "platform/apple.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -17,7 +19,7 @@ namespace tarnwell {
 namespace {
 
 unsigned long long threadId() {
-#if defined(__APPLE__)
+#if TARNWELL_APPLE
   uint64_t id = 0;
   pthread_threadid_np(nullptr, &id);
   return id;

@@ -1,5 +1,7 @@
 #include "platform/system_copy.h"
 
+#include "platform/apple.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -7,37 +9,60 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
-#if defined(__APPLE__)
-#include <copyfile.h>
-#include <sys/xattr.h>
-#else
+#if !TARNWELL_APPLE
 #include <sys/xattr.h>
 #endif
 
 namespace tarnwell {
 
-#if defined(__APPLE__)
+#if TARNWELL_APPLE
+
+const int kNoAttribute = ENOATTR;
+
+EntryTimes::EntryTimes(const struct stat& info) : both{info.st_atimespec, info.st_mtimespec} {}
 
 namespace {
 
-// Called as the data goes: a stop ends a large file's copy at once.
-int onProgress(int what, int stage, copyfile_state_t, const char*, const char*, void* context) {
-  const StopCheck& stopped = *static_cast<const StopCheck*>(context);
-  return what == COPYFILE_COPY_DATA && stage == COPYFILE_PROGRESS && stopped() ? COPYFILE_QUIT : COPYFILE_CONTINUE;
+struct Progress {
+  const StopCheck& stopped;
+  bool writeFailed = false;
+};
+
+// Called after every write and on every failure. A stop ends the copy at
+// any stage. A failed write ends it too, with the write's errno: to go on
+// would be to write again, for ever on a full disk.
+int onStatus(int what, int stage, copyfile_state_t, const char*, const char*, void* context) {
+  auto& progress = *static_cast<Progress*>(context);
+  const int error = errno;  // fcopyfile returns what the callback leaves
+  int answer = COPYFILE_CONTINUE;
+  if (progress.stopped()) {
+    answer = COPYFILE_QUIT;
+  } else if (what == COPYFILE_COPY_DATA && stage == COPYFILE_ERR) {
+    progress.writeFailed = true;
+    answer = COPYFILE_QUIT;
+  }
+  errno = error;
+  return answer;
 }
 
 }  // namespace
 
 DataCopy copyFileData(int in, int out, const struct stat& /*info*/, const StopCheck& stopped) {
   copyfile_state_t state = copyfile_state_alloc();
-  copyfile_callback_t callback = onProgress;
+  if (!state) return {errno, false, 0};
+  Progress progress{stopped};
+  copyfile_callback_t callback = onStatus;
   copyfile_state_set(state, COPYFILE_STATE_STATUS_CB, reinterpret_cast<const void*>(callback));
-  copyfile_state_set(state, COPYFILE_STATE_STATUS_CTX, &stopped);
+  copyfile_state_set(state, COPYFILE_STATE_STATUS_CTX, &progress);
   int rc = fcopyfile(in, out, state, COPYFILE_DATA | COPYFILE_DATA_SPARSE);
   int error = errno;
   copyfile_state_free(state);
   if (int signal = stopped()) return {0, false, signal};
-  return rc == 0 ? DataCopy{} : DataCopy{error, false, 0};
+  if (rc != 0) return {error, progress.writeFailed, 0};
+  // fcopyfile gives the copy the source's quarantine whatever it is asked
+  // to copy: a quarantined bundle would ask every user before it runs.
+  if (fremovexattr(out, "com.apple.quarantine", 0) != 0 && errno != ENOATTR) return {errno, true, 0};
+  return {};
 }
 
 int listAttributes(int fd, std::vector<std::string>* names) {
@@ -110,6 +135,10 @@ int renameNoReplace(int fromDirectory, const char* fromName, int toDirectory, co
 }
 
 #else
+
+const int kNoAttribute = ENODATA;
+
+EntryTimes::EntryTimes(const struct stat& info) : both{info.st_atim, info.st_mtim} {}
 
 namespace {
 

@@ -22,14 +22,8 @@ using StopCheck = std::function<int()>;
 
 // The access and modification times of an entry, as futimens takes them.
 struct EntryTimes {
-  explicit EntryTimes(const struct stat& info)
-#if defined(__APPLE__)
-      : both{info.st_atimespec, info.st_mtimespec} {}
-#else
-      : both{info.st_atim, info.st_mtim} {
-  }
-#endif
-        struct timespec both[2];
+  explicit EntryTimes(const struct stat& info);
+  struct timespec both[2];
 };
 
 // How a data copy ended: the errno of the call that failed and whether it
@@ -49,12 +43,7 @@ DataCopy copyFileData(int in, int out, const struct stat& info, const StopCheck&
 // Extended attributes through a descriptor, named as on macOS. On Linux,
 // where they stand in for them, they are the user.* attributes with the
 // prefix left out; others are not listed. Each returns 0 or an errno.
-constexpr int kNoAttribute =
-#if defined(__APPLE__)
-    ENOATTR;
-#else
-    ENODATA;
-#endif
+extern const int kNoAttribute;                                // the errno of a name that is not there
 int listAttributes(int fd, std::vector<std::string>* names);  // none where not supported
 int readAttribute(int fd, const std::string& name, std::string* value);
 int writeAttribute(int fd, const std::string& name, std::string_view value);

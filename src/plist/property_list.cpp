@@ -1,10 +1,9 @@
 #include "plist/property_list.h"
 
+#include "platform/apple.h"
 #include "plist/limits.h"
 
-#if defined(__APPLE__)
-#include <CoreFoundation/CoreFoundation.h>
-#else
+#if !TARNWELL_APPLE
 // libplist: this folder must hold no plist.h of its own, or this finds it.
 #include <plist/plist.h>
 #endif
@@ -42,7 +41,7 @@ class Budget {
 
 }  // namespace
 
-#if defined(__APPLE__)
+#if TARNWELL_APPLE
 
 namespace {
 

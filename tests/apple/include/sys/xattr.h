@@ -1,0 +1,1 @@
+// Declared in apple_standins.h, which the build puts before every source.
