@@ -53,11 +53,12 @@ extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t siz
   return real(fd, name, value, size, flags);
 }
 
-// TARNWELL_FAULT_RENAME refuses every renameat2 (EPERM), as macOS refuses
-// changes to application bundles without the App Management grant.
+// TARNWELL_FAULT_RENAME=ERRNO refuses every renameat2 with that errno (1,
+// EPERM; 13, EACCES), as macOS refuses changes to application bundles
+// without the App Management grant.
 extern "C" int renameat2(int from, const char* fromName, int to, const char* toName, unsigned flags) {
   if (getenv("TARNWELL_FAULT_RENAME") && strcmp(program_invocation_short_name, "tarnwell") == 0) {
-    errno = EPERM;
+    errno = atoi(getenv("TARNWELL_FAULT_RENAME"));
     return -1;
   }
   static auto real = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");

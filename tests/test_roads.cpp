@@ -96,6 +96,19 @@ Road hiddenMark(const std::string& fault) {
           .wrapper = withFault("TARNWELL_FAULT_XATTR=" + fault)};
 }
 
+// Refused as macOS refuses a change to a bundle without App Management: with EPERM or EACCES, by release.
+Road refusedSwap(const std::string& name, const std::string& error, const std::string& text) {
+  return {.name = name, .setup = [] { sampleImage(); sh(kOldApp); }, .status = 1,
+          .lines = {kCopyFailed + "Could not move into place \"/Applications/Foo.app\": " + text, "The system refused a change in /Applications (" + text + "). From macOS 13 on, …"},
+          .check = oldStays, .wrapper = withFault("TARNWELL_FAULT_RENAME=" + error)};
+}
+
+// The volume unmounts but its disk is busy; the disk goes by itself at once, and its number may go to another image.
+Road ejectedLater(const std::string& name, const std::string& after) {
+  return {.name = name, .setup = [=] { sampleImage(); scenario("eject-later", after); }, .args = {"Sample.dmg", "Bar.pkg"}, .lines = {"Error in unmount /Volumes/Sample"},
+          .check = [=](const Outcome& run) { EXPECT_EQ(run.callsOf("hdiutil").size(), 2u); EXPECT_EQ(fs::exists("/Volumes/Other"), !after.empty()); }};
+}
+
 Road unsupported(const std::string& name, const std::string& item) {
   return {.name = name,
           .setup = [] { sh("mkdir -p /etc/Evil.app " + (sampleImage() / "Foo.APP").string() + " && touch /etc/Evil.app/keep " + kBase + "/Sample.dmg/readme.txt"); },
@@ -128,10 +141,12 @@ const std::vector<Road> kStatusRoads = {
      .check = [](const Outcome& run) { EXPECT_EQ(run.callsOf("hdiutil").at(0).args.back(), kBase + "/Absent.dmg"); }},
     {.name = "EmptyImageName", .args = {"", "Foo.app"}, .status = 26, .end = Kept, .lines = {"Error in mounting "}},
     {.name = "ResultMissingAfterAttach", .setup = [] { sampleImage(); scenario("attach-script", "rm " + kResult); }, .status = 1, .end = Attached, .lines = {"qxmount.plist is not available"}},
-    // A detach is tried three times, by the image's own disk after the first.
+    // A detach is tried five times, by the image's own disk after the first.
     {.name = "DetachFails", .setup = [] { sampleImage(); scenario("detach-status", "16"); }, .args = {"Sample.dmg", "Bar.pkg"},
      .lines = {"Error in unmount /Volumes/Sample", "Error in unmount /dev/disk9", "Error in unmount /dev/disk9"},
-     .check = [](const Outcome& run) { EXPECT_EQ(run.callsOf("hdiutil").size(), 4u); }},
+     .check = [](const Outcome& run) { EXPECT_EQ(run.callsOf("hdiutil").size(), 6u); }},
+    ejectedLater("ADiskThatWentByItselfIsNoError", ""),
+    ejectedLater("ADiskNumberTakenMeanwhileIsLeftAlone", "mkdir /Volumes/Other && printf /Volumes/Other > /dev/disk9"),
     {.name = "ABusyVolumeIsTriedAgain", .setup = [] { sampleImage(); scenario("detach-busy", "2"); }, .args = {"Sample.dmg", "Bar.pkg"},
      .lines = {"Error in unmount /Volumes/Sample", "Error in unmount /dev/disk9"},
      .check = [](const Outcome&) { EXPECT_FALSE(fs::exists("/dev/disk9")); EXPECT_TRUE(fs::is_empty("/Volumes")); }},
@@ -271,10 +286,17 @@ const std::vector<Road> kCopyRoads = {
      .lines = {"Skipped the attribute com.apple.test of \"/Applications/.tarnwell-staging.Foo.app.…/Foo.app/Contents/MacOS/Foo\": Operation not permitted",
                "App Copied successfully"},
      .wrapper = withFault("TARNWELL_FAULT_XATTR=refuse")},
-    {.name = "TheSystemRefusesTheSwap", .setup = [] { sampleImage(); sh(kOldApp); }, .status = 1,
-     .lines = {kCopyFailed + "Could not move into place \"/Applications/Foo.app\": Operation not permitted",
-               "The system refused a change in /Applications (Operation not permitted). From macOS 13 on, …"},
-     .check = oldStays, .wrapper = withFault("TARNWELL_FAULT_RENAME=1")},
+    refusedSwap("TheSystemRefusesTheSwap", "1", "Operation not permitted"),
+    refusedSwap("TheSystemRefusesTheSwapWithEacces", "13", "Permission denied"),
+    {.name = "ALongCopySaysHowFarItIs",  // a tenth of a second a file, for 13 seconds whatever the workers
+     .setup = [] { sh("n=$(getconf _NPROCESSORS_ONLN); cd " + (sampleImage() / "Foo.app").string() + " && for i in $(seq $((130 * (n < 4 ? n : 4)))); do echo > f$i; done"); },
+     .lines = {"Copying \"Foo.app\": …/s)", "Copying \"Foo.app\": …/s)", "Copied \"Foo.app\": …/s)", "App Copied successfully"},
+     .check = [](const Outcome& run) {
+       std::vector<unsigned long> files;
+       for (const std::string& line : run.log) if (line.starts_with("Copying ")) files.push_back(std::stoul(line.substr(19)));
+       EXPECT_EQ(std::adjacent_find(files.begin(), files.end(), std::greater_equal<>()), files.end()) << "the files copied do not grow";
+     },
+     .wrapper = withFault("TARNWELL_FAULT_SLOW=1")},
     {.name = "AFileFailsAmongMany", .setup = [] { sh("cd " + (sampleImage() / "Foo.app/Contents").string() + " && for i in $(seq 200); do echo new > f$i; done && " + kOldApp); },
      .status = 1, .lines = {kCopyFailed + "Could not …/Foo.app/Contents/f100\": Input/output error"},
      .check = [](const Outcome& run) {

@@ -116,6 +116,10 @@ Result copyOpenFile(int in, const struct stat& info, const Entry& from, const En
   } else if (copied.error) {
     return Result::error(copied.writing ? "write" : "copy", copied.writing ? to.shown() : from.shown(), copied.error);
   }
+  if (rules.counts) {
+    rules.counts->files.fetch_add(1, std::memory_order_relaxed);
+    rules.counts->bytes.fetch_add(static_cast<uint64_t>(info.st_size), std::memory_order_relaxed);
+  }
   if (Result copied = copyAttributes(in, out.get(), from, to, rules); !copied) return copied;
   noteDroppedBits(info.st_mode, from, rules);
   return finish(out.get(), info, false, to, rules, &creation);

@@ -8,6 +8,8 @@
 #include "copy/entry.h"
 #include "platform/system_copy.h"
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -15,11 +17,19 @@
 
 namespace tarnwell {
 
+// How far a copy is: the files whose data is copied, and their sizes, as
+// they are done, for another thread to read. A line of their own: every
+// worker adds to them.
+struct alignas(64) CopyCounts {
+  std::atomic<uint64_t> files{0}, bytes{0};
+};
+
 struct CopyRules {
   gid_t group;  // of every installed entry; the owner is root
   StopCheck stopped;
   std::function<void(const std::string&)> note;  // a line for the log; from any thread
   size_t workers;                                // threads that copy files while one walks; none: one thread does all
+  CopyCounts* counts = nullptr;                  // where the copy counts what it has done, if anywhere
 };
 
 // The group an installed bundle belongs to: "admin" where it exists, else 0.

@@ -11,21 +11,118 @@
 #include "platform/signals.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <mutex>
 
 namespace tarnwell {
 namespace {
 
 // Root is not exempt: from macOS 13 on, changing an application bundle
 // needs the App Management grant for the program that started the tool.
-// Said once a run, after the line that failed.
+// The refusal comes as EPERM or EACCES, depending on the release; for root
+// below /Applications either means policy. Said once a run, after the line
+// that failed.
 void explainRefusal(const Result& result) {
   static bool said = false;
-  if (result.code() != EPERM || said) return;
+  if ((result.code() != EPERM && result.code() != EACCES) || said) return;
   said = true;
-  logLine(
-      "The system refused a change in /Applications (Operation not permitted). From macOS 13 on, the agent that "
-      "starts tarnwell needs App Management (or Full Disk Access) in System Settings > Privacy & Security");
+  logLine(std::string("The system refused a change in /Applications (") + std::strerror(result.code()) +
+          "). From macOS 13 on, the agent that starts tarnwell needs App Management (or Full Disk Access) in System "
+          "Settings > Privacy & Security");
 }
+
+using Clock = std::chrono::steady_clock;
+
+double secondsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+// 12408 as "12,408".
+std::string grouped(uint64_t number) {
+  std::string digits = std::to_string(number);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
+// In decimal units, as the Finder counts: "512 bytes", "3.1 GB", "410 MB".
+std::string amount(double bytes) {
+  static const char* const kUnits[] = {"bytes", "KB", "MB", "GB", "TB"};
+  size_t unit = 0;
+  for (; bytes >= 1000 && unit + 1 < std::size(kUnits); ++unit) bytes /= 1000;
+  char text[32];
+  std::snprintf(text, sizeof text, unit > 0 && bytes < 10 ? "%.1f %s" : "%.0f %s", bytes, kUnits[unit]);
+  return text;
+}
+
+std::string duration(double seconds) {
+  const long whole = std::lround(seconds);
+  return whole < 60 ? std::to_string(whole) + " s"
+                    : std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
+}
+
+// Says how far a copy is, every few seconds once it has run that long, so
+// that a slow copy is told from a hung one; a short copy says nothing. One
+// thread of its own writes the lines; the copy's threads only count.
+class CopyReport {
+ public:
+  CopyReport(const std::string& name, const CopyCounts& counts)
+      : name_("\"" + escapeText(name) + "\""), counts_(counts), watcher_(1, 1) {
+    watcher_.give([this] { watch(); });
+  }
+  ~CopyReport() { stop(); }
+
+  // A copy that was reported on ends with its totals and time.
+  void end(bool copied) {
+    stop();
+    if (!said_) return;
+    const double seconds = secondsBetween(start_, Clock::now());
+    const uint64_t bytes = counts_.bytes.load();
+    logLine(std::string(copied ? "Copied " : "Stopped copying ") + name_ + ": " + grouped(counts_.files.load()) +
+            " files, " + amount(static_cast<double>(bytes)) + " in " + duration(seconds) + " (" +
+            amount(static_cast<double>(bytes) / seconds) + "/s)");
+  }
+
+ private:
+  static constexpr std::chrono::seconds kEvery{5};
+
+  void watch() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    Clock::time_point last = start_;
+    uint64_t before = 0;
+    while (!woken_.wait_for(hold, kEvery, [this] { return done_; })) {
+      const Clock::time_point now = Clock::now();
+      const uint64_t bytes = counts_.bytes.load();
+      logLine("Copying " + name_ + ": " + grouped(counts_.files.load()) + " files, " +
+              amount(static_cast<double>(bytes)) + " so far (" +
+              amount(static_cast<double>(bytes - before) / secondsBetween(last, now)) + "/s)");
+      last = now;
+      before = bytes;
+      said_ = true;
+    }
+  }
+
+  void stop() {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      done_ = true;
+    }
+    woken_.notify_one();
+    watcher_.drain();
+  }
+
+  const std::string name_;
+  const CopyCounts& counts_;
+  const Clock::time_point start_ = Clock::now();
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  bool done_ = false, said_ = false;
+  WorkQueue watcher_;  // last: its thread is gone before anything it uses
+};
 
 Result replaceBundle(const std::string& appPath, const std::string& toLocation) {
   const PathParts source = splitPath(appPath), destination = splitPath(toLocation);
@@ -50,11 +147,14 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
 
   Staging staging;
   if (Result made = Staging::make(parent.get(), destination.parent, destination.leaf, &staging); !made) return made;
+  CopyCounts counts;
   const CopyRules rules{adminGroup(), stopSignal, [](const std::string& line) { logLine(line); },
-                        WorkQueue::defaultWorkers()};
+                        WorkQueue::defaultWorkers(), &counts};
   uint64_t entries = 0;
+  CopyReport report(destination.leaf, counts);
   Result placed = copyTree({sourceParent.get(), source.leaf, source.parent},
                            {staging.fd(), destination.leaf, staging.shown()}, rules, &entries);
+  report.end(static_cast<bool>(placed));
   if (placed) placed = staging.intact(destination.leaf, entries);
   if (placed) {
     Swapped swapped =

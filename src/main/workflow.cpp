@@ -105,6 +105,7 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
   }
 
   const AttachResult attached = attachedVolume(resultFile);
+  const ImageDisk disk = ImageDisk::seen(attached.imageDevice);
   InstallOutcome outcome;
   if (stopSignal() == 0) outcome = installAppsAndPkg(attached.mountPoint, basePath(), files);
   if (!outcome.unhide) {
@@ -113,7 +114,7 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
                     " checkAndUnhideApp : Getting/Setting App attributes Failed!!!!! " + outcome.unhide.error());
   }
   removeFiles(resultFile);
-  unmountDMG(attached.mountPoint, attached.imageDevice);
+  unmountDMG(attached.mountPoint, disk);
   endRun(outcome.installed ? 0 : 1);
 }
 
