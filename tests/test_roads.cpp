@@ -109,12 +109,12 @@ Road linked(const std::string& name, const std::string& target) {
           .lines = {kCopyFailed + "Could not copy \"/Volumes/Sample/" + name + "\": it is a symbolic link, not a bundle"}, .check = nothingInstalled};
 }
 
-// Every character a shell acts on, in every name that reaches a shell,
-// after one whose last byte Big5 would read with the escaping backslash.
-const std::string kShellCharacters = "\xe4\xa1\xa1$(touch /tmp/owned)`touch /tmp/owned`;touch /tmp/owned|&<>*?[a]{b,c}~#!=% \t\n'\"\\$HOME";
+// Every character a shell acts on, in every name that reaches a shell; in
+// the volume's name after one whose last byte Big5 reads with a backslash.
+const std::string kShellCharacters = "$(touch /tmp/owned)`touch /tmp/owned`;touch /tmp/owned|&<>*?[a]{b,c}~#!=% \t\n'\"\\$HOME";
 const std::string kHostileImage = "x" + kShellCharacters + ".dmg";
 const std::string kHostilePackage = "p" + kShellCharacters + ".pkg";
-const std::string kHostileVolume = "/Volumes/M" + kShellCharacters;
+const std::string kHostileVolume = "/Volumes/M\xe4\xa1\xa1" + kShellCharacters;
 const std::string kHostileBase = "/Library/T" + kShellCharacters;
 
 // Every row of the exit-status table, and the ways the tool is started.
