@@ -150,11 +150,13 @@ struct Peak {
 // The copy in a process of its own, which reports its peak memory and the
 // most descriptors it held (looked at every millisecond).
 Peak peakOfCopy(const fs::path& from, const fs::path& to, size_t workers) {
-  std::string said;
-  Child child = Child::spawn({executablePath(),
-                              {"--copy-only", from.string(), to.string(), std::to_string(workers)},
-                              "",
-                              [&said](std::string_view bytes) { said.append(bytes); }});
+  std::string said, self;
+  if (!executablePath(&self)) {
+    std::fprintf(stderr, "copy_bench: cannot find its own executable\n");
+    std::exit(1);
+  }
+  auto keep = [&said](std::string_view bytes) { said.append(bytes); };
+  Child child = Child::spawn({self, {"--copy-only", from.string(), to.string(), std::to_string(workers)}, "", keep});
   if (!child.started() || child.wait(std::nullopt) != WaitResult::Ended || child.terminationStatus() != 0) {
     std::fprintf(stderr, "copy_bench: the copy in a process of its own failed\n");
     std::exit(1);

@@ -2,8 +2,8 @@
 # Installs what building, testing, the demo and the macOS check need on
 # Debian 12 (as root).
 set -euo pipefail
-packages=(build-essential cmake pkg-config libplist-dev libgtest-dev util-linux coreutils attr
-  clang clang-format libclang-rt-14-dev valgrind llvm procps)
+packages=(build-essential cmake pkg-config libplist-dev libgtest-dev util-linux coreutils attr acl
+  locales clang clang-format libclang-rt-14-dev valgrind llvm procps)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

@@ -94,6 +94,20 @@ extern "C" ssize_t copy_file_range(int in, off64_t* inAt, int out, off64_t* outA
   return real(in, inAt, out, outAt, length, flags);
 }
 
+// TARNWELL_FAULT_EXE stands for what /proc/self/exe says: a path, or, set
+// empty, nothing at all (no /proc).
+extern "C" ssize_t readlink(const char* path, char* buffer, size_t size) {
+  const char* exe = getenv("TARNWELL_FAULT_EXE");
+  if (!exe || strcmp(path, "/proc/self/exe") != 0) {
+    static auto real = next<ssize_t (*)(const char*, char*, size_t)>("readlink");
+    return real(path, buffer, size);
+  }
+  const size_t length = strnlen(exe, size);
+  memcpy(buffer, exe, length);
+  errno = ENOENT;
+  return length ? static_cast<ssize_t>(length) : -1;
+}
+
 using OpenAt = int (*)(int, const char*, int, ...);
 
 // The tool's opens of an entry to read it: TARNWELL_FAULT_FIFO=NAME puts

@@ -122,11 +122,12 @@ Road linked(const std::string& name, const std::string& target) {
           .lines = {kCopyFailed + "Could not copy \"/Volumes/Sample/" + name + "\": it is a symbolic link, not a bundle"}, .check = nothingInstalled};
 }
 
-// Every character a shell acts on, in every name that reaches a shell.
+// Every character a shell acts on, in every name that reaches a shell; in
+// the volume's name after one whose last byte Big5 reads with a backslash.
 const std::string kShellCharacters = "$(touch /tmp/owned)`touch /tmp/owned`;touch /tmp/owned|&<>*?[a]{b,c}~#!=% \t\n'\"\\$HOME";
 const std::string kHostileImage = "x" + kShellCharacters + ".dmg";
 const std::string kHostilePackage = "p" + kShellCharacters + ".pkg";
-const std::string kHostileVolume = "/Volumes/M" + kShellCharacters;
+const std::string kHostileVolume = "/Volumes/M\xe4\xa1\xa1" + kShellCharacters;
 const std::string kHostileBase = "/Library/T" + kShellCharacters;
 
 // Every row of the exit-status table, and the ways the tool is started.
@@ -161,6 +162,11 @@ const std::vector<Road> kStatusRoads = {
     {.name = "StartedThroughALink", .args = {"Sample.dmg", "Bar.pkg"}, .lines = {"Base Path " + kBase},
      .check = [](const Outcome& run) { EXPECT_EQ(run.log.front(), "Base Path " + kBase); },
      .wrapper = {"/bin/sh", "-c", "ln -s \"$0\" /usr/local/bin/tw && exec /usr/local/bin/tw \"$@\""}},
+    // Without /proc there is no base directory, and "/" is no stand-in for one.
+#if !defined(TARNWELL_APPLE_STANDINS)  // /proc, which macOS has not
+    {.name = "ExecutablePathUnknown", .status = 1, .end = Attached, .lines = {"Base Path unknown: Could not read \"/proc/self/exe\": No such file or directory"},
+     .check = [](const Outcome& run) { ranNothing(1)(run); EXPECT_FALSE(fs::exists("/tarnwell.lock")); }, .wrapper = withFault("TARNWELL_FAULT_EXE=")},
+#endif
     {.name = "StandardDescriptorsClosed",
      .setup = [] { sampleImage(); writeText("/usr/sbin/installer", "#!/bin/sh\nreadlink /proc/$PPID/fd/2 > /standin/tool-stderr\n"); }, .args = {"Sample.dmg", "Foo.app", "Bar.pkg"},
      .check = [](const Outcome& run) {
@@ -227,14 +233,17 @@ const std::vector<Road> kItemRoads = {
                "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg -> failed "},
      .check = [](const Outcome& run) { EXPECT_TRUE(run.callsOf("installer").empty()); }},
     {.name = "ShellCharactersRunNothing",
-     .setup = [] { writeText(kHostileBase + "/" + kHostileImage + "/" + kHostilePackage, "xar!"); scenario("mount-point", kHostileVolume); scenario("sysctl-output", "Apple M1\n"); },
+     .setup = [] {
+       writeText(kHostileBase + "/" + kHostileImage + "/" + kHostilePackage, "xar!"); scenario("mount-point", kHostileVolume); scenario("sysctl-output", "Apple M1\n");
+       sh("localedef --no-archive -i zh_TW -f BIG5 zh_TW.BIG5 && echo 'touch /tmp/owned' > /tmp/hdiutil && chmod +x /tmp/hdiutil");
+     },
      .args = {kHostileImage, kHostilePackage},
      .check = [](const Outcome& run) {
        EXPECT_FALSE(fs::exists("/tmp/owned")); EXPECT_EQ(run.callsOf("hdiutil").at(0).args.back(), kHostileBase + "/" + kHostileImage);
        EXPECT_EQ(run.callsOf("hdiutil").at(1).args, (std::vector<std::string>{"detach", "-force", kHostileVolume}));
        EXPECT_EQ(run.callsOf("installer").at(0).args, (std::vector<std::string>{"-pkg", kHostileVolume + "/" + kHostilePackage, "-target", "/"}));
      },
-     .base = kHostileBase},
+     .wrapper = under("LC_ALL=zh_TW.BIG5 BASH_ENV=/tmp/hdiutil PATH=/tmp:$PATH"), .base = kHostileBase},
     {.name = "QuotesBackslashesAndPercentsInTheLog",
      .setup = [] { sh("mkdir -p \"" + kBase + "/My Disk.dmg/It's \\\"Q\\\" \\\\ %s%n App.app\" && setfattr -n user.hidden -v 0 " + kBase + "/My\\ Disk.dmg/*"); },
      .args = {"My Disk.dmg", "It's \"Q\" \\ %s%n App.app", ""}, .status = 1,
@@ -355,15 +364,26 @@ const std::vector<Road> kCopyRoads = {
 };
 
 // Nothing runs from a base directory that others could change.
-Road untrusted(const std::string& name, const std::string& change, const std::string& line) {
+Road untrusted(const std::string& name, const std::string& change, const std::string& line, std::vector<std::string> wrapper = {}) {
   return {.name = name, .setup = [=] { sampleImage(); sh(change); }, .status = 1, .end = Attached, .lines = {line},
-          .check = [](const Outcome& run) { ranNothing(3)(run); nothingInstalled(run); }};
+          .check = [](const Outcome& run) { ranNothing(3)(run); nothingInstalled(run); }, .wrapper = wrapper};
 }
 
 const std::string kUnsafe = "The base directory \"/Library/Tarnwell\" is not safe: ";
 
+// The attach result, after the attach, is not the tool's own private file.
+Road tampered(const std::string& name, const std::string& script, const std::string& why) {
+  return {.name = name, .setup = [=] { sampleImage(); scenario("attach-script", script); }, .status = 1, .end = Attached,
+          .lines = {kFailed + "Could not read \"" + kResult + "\": " + why}};
+}
+
 const std::vector<Road> kHostileBaseRoads = {
-    untrusted("WritableByOthers", "chmod 777 /Library/Tarnwell", kUnsafe + "\"/Library/Tarnwell\" may be written by group or others"),
+    untrusted("WritableByItsGroup", "chmod 775 /Library/Tarnwell", kUnsafe + "\"/Library/Tarnwell\" may be written by group or others"),
+    untrusted("ADefaultAclLetsAUserWrite", kApple ? "setfattr -n user.standin.acl -v 'deny 4 allow 32' /Library/Tarnwell" : "setfacl -d -m u:501:rwx /Library/Tarnwell", kUnsafe + "\"/Library/Tarnwell\" has an access control list that lets others write to it"),
+#if !defined(TARNWELL_APPLE_STANDINS)  // dyld's path is made real there: it has no link
+    untrusted("ALinkOnTheWay", "ln -s Tarnwell /Library/Link", "The base directory \"/Library/Link\" is not safe: \"/Library/Link\" is a symbolic link",
+              withFault("TARNWELL_FAULT_EXE=/Library/Link/Tools/bin/tarnwell")),
+#endif
     untrusted("AStickyFolderAbove", "chmod 1777 /Library", kUnsafe + "\"/Library\" may be written by group or others"),
     untrusted("OwnedByAUser", "chown 501 /Library/Tarnwell", kUnsafe + "\"/Library/Tarnwell\" is owned by user 501, not root"),
     untrusted("TheLockIsAFolder", "mkdir /Library/Tarnwell/tarnwell.lock", "Could not lock \"/Library/Tarnwell/tarnwell.lock\": Is a directory"),
@@ -375,8 +395,20 @@ const std::vector<Road> kHostileBaseRoads = {
        scenario("attach-script", "rm " + kResult + " && ln -s /forged " + kResult);
      },
      .status = 1, .end = Attached, .lines = {kFailed + "Could not read \"" + kResult + "\": Too many levels of symbolic links"}, .check = nothingInstalled},
-    {.name = "ResultIsAFifo", .setup = [] { sampleImage(); scenario("attach-script", "rm " + kResult + " && mkfifo " + kResult); }, .status = 1, .end = Attached,
-     .lines = {kFailed + "Could not read \"" + kResult + "\": it is not a regular file"}},
+    tampered("ResultIsAFifo", "rm " + kResult + " && mkfifo " + kResult, "it is not a regular file"),
+    tampered("ResultReplaced", "rm " + kResult + " && echo '" + entitiesPlist({"/Volumes/Sample"}) + "' > " + kResult, "it is not the file the tool made"),
+    tampered("ResultOwnedByAUser", "chown 501 " + kResult, "it is owned by user 501"),
+    tampered("ResultLinkedElsewhere", "ln " + kResult + " /standin/second", "it has 2 links"),
+    tampered("ResultOthersMayWrite", "chmod 602 " + kResult, "others may write to it"),
+    // Whatever the umask, over an old result others may write: the result is
+    // private, and no user adds an answer after hdiutil's.
+    {.name = "NoUserAddsAnAnswer",
+     .setup = [] {
+       answer(entitiesPlist({"/Volumes/Real"})); writeText("/standin/evil", entitiesPlist({"/Volumes/Evil"}));
+       sh("cp -a " + kBase + "/Sample.dmg /Volumes/Real && mkdir -p /Volumes/Evil/Foo.app && touch " + kResult + " && chmod 666 " + kResult);
+       scenario("attach-script", "cat /standin/scenario/attach-answer; setpriv --reuid=501 --regid=20 --clear-groups sh -c 'cat /standin/evil >> " + kResult + "'; exit 0");
+     },
+     .lines = {"mount-point : /Volumes/Real"}, .check = [](const Outcome&) { EXPECT_TRUE(fs::exists("/Applications/Foo.app/Contents")); }, .wrapper = under("umask 000;")},
 };
 
 // Under /Volumes/Deep, where the attach answer points: folder trees that
@@ -408,13 +440,13 @@ const std::vector<Road> kHostileImageRoads = {
           " && ! getfattr -n user.com.apple.quarantine /Applications/Foo.app/Contents/wide 2>/dev/null");
      }},
     {.name = "AVolumeNameAndAnItemForgeNoEntry",
-     .setup = [] { sh("mkdir -p \"" + (sampleImage() / "E\x1b[31m\xff.app").string() + "\""); scenario("mount-point", "/Volumes/A\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry"); },
-     .args = {"Sample.dmg", "E\x1b[31m\xff.app"},
+     .setup = [] { sh("mkdir -p \"" + (sampleImage() / "E\x1b[31m\xc2\x9b\xff.app").string() + "\""); scenario("mount-point", "/Volumes/A\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry"); },
+     .args = {"Sample.dmg", "E\x1b[31m\xc2\x9b\xff.app"},
      .lines = {"mount-point : /Volumes/A\\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry",
-               "installAppsAndPkg(_:_:_:):Copying from appPath : /Volumes/A\\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry/E\\x1b[31m\\xff.app "
-               "destinationPath :/Applications/E\\x1b[31m\\xff.app",
+               "installAppsAndPkg(_:_:_:):Copying from appPath : /Volumes/A\\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry/E\\x1b[31m\\xc2\\x9b\\xff.app "
+               "destinationPath :/Applications/E\\x1b[31m\\xc2\\x9b\\xff.app",
                "Given Command /bin/bash hdiutil detach -force \"/Volumes/A\\n2026-12-06 07:27:43.859 tarnwell[1:1] Forged entry\""},
-     .check = [](const Outcome& run) { EXPECT_FALSE(run.logged("Forged entry")); EXPECT_EQ(readText("/standin/tool.err").find_first_of("\x1b\xff"), std::string::npos); }},
+     .check = [](const Outcome& run) { EXPECT_FALSE(run.logged("Forged entry")); EXPECT_EQ(readText("/standin/tool.err").find_first_of("\x1b\xc2\xff"), std::string::npos); }},
     {.name = "DeeperThanTheLimit", .setup = [] { deepVolume([] { makeChain("/Volumes/Deep/Foo.app", 4096); }); }, .status = 1,
      .lines = {"App already exist , hence replacing", kCopyFailed + "Could not copy \"/Volumes/Deep/Foo.app/d/d/d/…/d/d\": it nests deeper than 4096 levels"}, .check = oldStays},
     // Faithful at any depth: hard links past PATH_MAX, no recursion on a

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 
 using namespace tarnwell::test;
@@ -140,9 +141,9 @@ TEST_P(Stopped, CleansUpAndEndsByTheSameSignal) {
   // The installer's call is recorded before its script runs: a stop before
   // the record is whole would cut it short.
   scenario("installer-script", "touch /standin/installing; sleep 30 & wait");
-  // Another run's lock, held by a stand-in that lets go by itself after 20 s.
+  // Another run's lock, held for longer than the wait below.
   if (locked)
-    sh("flock " + kBase + "/tarnwell.lock sleep 20 >/dev/null 2>&1 & until ! flock -n " + kBase +
+    sh("flock " + kBase + "/tarnwell.lock sleep 80 >/dev/null 2>&1 & until ! flock -n " + kBase +
        "/tarnwell.lock true; do sleep 0.01; done");
   pid_t tool = startTool({"Sample.dmg", stop.when == "DuringCopy" ? "Foo.app" : "Bar.pkg"}, kSlowCopy);
   waitFor([&] {
@@ -151,6 +152,10 @@ TEST_P(Stopped, CleansUpAndEndsByTheSameSignal) {
     return readText("/standin/tool.err").find("waiting for it to finish") != std::string::npos;
   });
   kill(tool, stop.signal);
+  siginfo_t end{};
+  waitFor([&] { return waitid(P_PID, tool, &end, WEXITED | WNOHANG | WNOWAIT) == 0 && end.si_pid == tool; });
+  EXPECT_EQ(end.si_pid, tool) << "still running well after the stop";
+  if (locked) sh("pkill -f 'sleep 80$' || true");
   Outcome run = finishTool(tool);
   EXPECT_EQ(run.signal, stop.signal);
   EXPECT_EQ(run.log.back(), "Stopped by signal " + std::to_string(stop.signal) + " (" + strsignal(stop.signal) + ")");
@@ -159,7 +164,6 @@ TEST_P(Stopped, CleansUpAndEndsByTheSameSignal) {
   EXPECT_EQ(names("/Applications"), std::vector<std::string>{"Foo.app"});
   EXPECT_EQ(installedVersion(40), "old\n");
   EXPECT_EQ(readText("/standin/installer-signals"), stop.when == "DuringInstaller" ? "terminated\n" : "");
-  if (locked) sh("pkill -f 'sleep 2[0]$' || true");
 }
 
 // clang-format off
@@ -312,8 +316,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Children that do not end when the tool is stopped: each is killed with
 // its process group in the end, before the volume is detached, and the
-// tool ends by the signal. Each sleeps for a time of its own: the sandboxes
-// of tests that run at once share their process ids.
+// tool ends by the signal.
 struct Stubborn {
   std::string name;
   std::string setting;  // the stand-in's scenario switch that makes it stubborn

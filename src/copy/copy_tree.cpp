@@ -329,9 +329,17 @@ class TreeCopy {
 }  // namespace
 
 Result copyTree(const Place& from, const Place& to, const CopyRules& rules, uint64_t* entries) {
-  TreeCopy copy(from, to, rules);
-  Result copied = copy.run(from, to);
-  *entries = copy.made();
+  // In a folder private to the tool, the usual umask lets most entries be
+  // created with their installed mode; the tool's own, 077, would take a
+  // chmod for each. Set before the workers start, restored once they end.
+  const mode_t ownUmask = umask(022);
+  Result copied;
+  {
+    TreeCopy copy(from, to, rules);
+    copied = copy.run(from, to);
+    *entries = copy.made();
+  }
+  umask(ownUmask);
   return copied;
 }
 

@@ -52,16 +52,34 @@ DirectoryChain::Identity DirectoryChain::identity() const {
   return {levels_.back().info.st_dev, levels_.back().info.st_ino};
 }
 
-Result openDirectory(const std::string& path, Fd* directory) {
+Result openDirectory(const std::string& path, Fd* directory, const VisitDirectory& visit) {
   if (path.empty() || path[0] != '/') return Result::error("open", path, EINVAL);
+  const std::vector<std::string_view> names = pathComponents(path);
+  std::string shown = "/";
   Fd at(open("/", kDirectoryFlags));
-  for (std::string_view name : pathComponents(path)) {
-    if (!at.valid()) break;
-    at.reset(openat(at.get(), std::string(name).c_str(), kDirectoryFlags));
+  for (size_t next = 0; at.valid(); ++next) {
+    if (visit) {
+      if (Result seen = visit(shown, at.get(), 0); !seen) return seen;
+    }
+    if (next == names.size()) {
+      *directory = std::move(at);
+      return {};
+    }
+    const std::string name(names[next]);
+    shown = joinPath(shown, name);
+    Fd below(openat(at.get(), name.c_str(), kDirectoryFlags));
+    struct stat info;
+    if (!below.valid() && visit) {
+      const int error = errno;
+      errno = statEntry(at.get(), name, &info) && S_ISLNK(info.st_mode) ? ELOOP : error;
+    }
+    at = std::move(below);
   }
-  if (!at.valid()) return Result::error("open", path, errno);
-  *directory = std::move(at);
-  return {};
+  const int error = errno;
+  if (visit) {
+    if (Result seen = visit(shown, -1, error); !seen) return seen;
+  }
+  return Result::error("open", path, error);
 }
 
 bool statEntry(int directory, std::string_view name, struct stat* info) {

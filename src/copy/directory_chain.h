@@ -4,6 +4,7 @@
 #include "platform/errors.h"
 #include "platform/fd.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,8 +70,15 @@ class DirectoryChain {
   size_t firstOpen_ = 0;  // levels before it have let their descriptor go
 };
 
+// Shown each directory on the way by openDirectory: its path and open
+// descriptor, or -1 and the errno of the open that failed (ELOOP where a
+// link stands), which ends the walk. A failure it returns ends it too.
+using VisitDirectory = std::function<Result(const std::string& shown, int directory, int error)>;
+
 // The open directory at the absolute `path`, following no link on the way.
-Result openDirectory(const std::string& path, Fd* directory);
+// `visit`, when given, is shown "/" and every directory below it on the
+// way, `path` last.
+Result openDirectory(const std::string& path, Fd* directory, const VisitDirectory& visit = {});
 
 // The entry itself, a link included; false with errno set when there is none.
 bool statEntry(int directory, std::string_view name, struct stat* info);

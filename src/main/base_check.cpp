@@ -1,14 +1,12 @@
 #include "main/base_check.h"
 
-#include "platform/fd.h"
+#include "copy/directory_chain.h"
 #include "platform/files.h"
 #include "platform/log.h"
-#include "platform/path.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,24 +23,22 @@ Result unsafe(const std::string& path, const std::string& folder, const std::str
 
 Result checkBaseDirectory(const std::string& path) {
   if (path.empty() || path[0] != '/') return unsafe(path, path, "is not an absolute path");
-  std::string shown = "/";
-  Fd at(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  std::vector<std::string_view> names = pathComponents(path);
-  for (size_t next = 0;; ++next) {
+  // A link anywhere on the way is refused: whoever may change it chooses
+  // where the base directory is.
+  Fd base;
+  return openDirectory(path, &base, [&](const std::string& shown, int directory, int error) {
     struct stat info;
-    if (!at.valid() || fstat(at.get(), &info) != 0)
-      return unsafe(path, shown, std::string("cannot be opened: ") + std::strerror(errno));
+    if (error == ELOOP) return unsafe(path, shown, "is a symbolic link");
+    if (directory < 0 || fstat(directory, &info) != 0)
+      return unsafe(path, shown, std::string("cannot be opened: ") + std::strerror(directory < 0 ? error : errno));
     if (info.st_uid != 0 && info.st_uid != geteuid()) {
       return unsafe(path, shown, "is owned by user " + std::to_string(info.st_uid) + ", not root");
     }
     if (info.st_mode & (S_IWGRP | S_IWOTH)) return unsafe(path, shown, "may be written by group or others");
-    if (aclGrantsWrite(at.get())) return unsafe(path, shown, "has an access control list that lets others write to it");
-    if (next == names.size()) return {};
-    shown = joinPath(shown, names[next]);
-    // A link anywhere on the way is refused: whoever may change it chooses
-    // where the base directory is.
-    at.reset(openat(at.get(), std::string(names[next]).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  }
+    if (aclGrantsWrite(directory))
+      return unsafe(path, shown, "has an access control list that lets others write to it");
+    return Result();
+  });
 }
 
 }  // namespace tarnwell

@@ -10,7 +10,14 @@
 int main(int argc, char** argv) {
   using namespace tarnwell;
   prepareProcess();
-  setBasePath(basePathForExecutable(executablePath()));
+  // Without its own path the tool has no base directory: "/" would be no
+  // stand-in for one.
+  std::string executable;
+  if (Result found = executablePath(&executable); !found) {
+    logLine("Base Path unknown: " + found.error());
+    return 1;
+  }
+  setBasePath(basePathForExecutable(executable));
   logLine("Base Path " + escapeText(basePath()));
   if (argc <= 2) {
     logLine("Arguments are low");

@@ -28,10 +28,10 @@ namespace {
   endRun(1);
 }
 
-AttachResult attachedVolume(const std::string& resultFile) {
+AttachResult attachedVolume(const std::string& resultFile, int made) {
   constexpr const char* kFailed = "PropertyListSerialization Failed!!!!! or not able to get contents of directory ";
   std::string content;
-  Result read = readFile(resultFile, kMaxPlistBytes, &content);
+  Result read = readMadeFile(made, resultFile, kMaxPlistBytes, &content);
   AttachResult attach = readAttachResult(read ? content : std::string());
   switch (attach.outcome) {
     case AttachResult::Outcome::NotAPropertyList:
@@ -89,6 +89,15 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
   checkBase();
   takeRunLock();
   if (stopSignal()) endRun(1);  // before anything is attached
+  // The tool makes the result file itself, private to root, and the
+  // shell's ">" writes into it: made by the shell, it would have the
+  // agent's umask (or an old file's mode), and a user who could write it
+  // could add an answer after hdiutil's.
+  Fd made;
+  if (Result created = createPrivateFile(resultFile, &made); !created) {
+    logLine(created.error());
+    endRun(1);
+  }
   // Read-only: a writable volume would let any local user change what root
   // installs between the checks and the installer.
   const std::string command = "echo YES | hdiutil attach -nobrowse -readonly -plist " +
@@ -104,7 +113,7 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
     endRun(1);
   }
 
-  const AttachResult attached = attachedVolume(resultFile);
+  const AttachResult attached = attachedVolume(resultFile, made.get());
   const ImageDisk disk = ImageDisk::seen(attached.imageDevice);
   InstallOutcome outcome;
   if (stopSignal() == 0) outcome = installAppsAndPkg(attached.mountPoint, basePath(), files);

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #if !TARNWELL_APPLE
@@ -22,10 +23,21 @@
 #endif
 #endif
 
-extern char** environ;
-
 namespace tarnwell {
 namespace {
+
+// What every child is given instead of the tool's environment: the
+// system's own folders to search, and the C locale, in which a shell reads
+// each byte on its own (in Big5, GBK, GB18030 or Shift-JIS a name's last
+// byte would take the escaping backslash into a character of its own).
+// Nothing else: no BASH_ENV, ENV, CDPATH or IFS of whoever started the tool.
+char kSearchPath[] = "PATH=/usr/bin:/bin:/usr/sbin:/sbin";
+char kLocale[] = "LC_ALL=C";
+char* const kEnvironment[] = {kSearchPath, kLocale, nullptr};
+
+// Files a child makes get the system's usual modes, not the tool's own
+// private ones.
+constexpr mode_t kChildUmask = 022;
 
 using Clock = std::chrono::steady_clock;
 
@@ -156,7 +168,11 @@ Child Child::spawn(SpawnOptions options) {
   argv.push_back(nullptr);
 
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, options.program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+  // The umask is the process's: children are started from the main thread
+  // while no copy runs, so no other thread makes a file meanwhile.
+  mode_t ownUmask = umask(kChildUmask);
+  int rc = posix_spawn(&pid, options.program.c_str(), &setup.actions, &setup.attributes, argv.data(), kEnvironment);
+  umask(ownUmask);
   pipe.write.reset();
   if (rc != 0) {
     std::string what = options.program;

@@ -27,9 +27,10 @@ constexpr int kCannotStartStatus = 127;
 enum class WaitResult { Ended, StillRunning, Interrupted, Failed };
 
 // One child process, the leader of a process group of its own, and the
-// reading end of its output pipe. The child gets the tool's environment
-// and standard input, default signal handling, an empty signal mask, and
-// no descriptor other than 0, 1 and 2.
+// reading end of its output pipe. The child gets a fixed environment
+// (PATH=/usr/bin:/bin:/usr/sbin:/sbin and LC_ALL=C, nothing of the tool's),
+// the umask 022, the tool's standard input, default signal handling, an
+// empty signal mask, and no descriptor other than 0, 1 and 2.
 class Child {
  public:
   // A program that cannot be started gives a Child whose started() is false.

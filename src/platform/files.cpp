@@ -1,7 +1,6 @@
 #include "platform/files.h"
 
 #include "platform/apple.h"
-#include "platform/fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +10,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if !TARNWELL_APPLE
+#include <sys/xattr.h>
+#endif
 
 namespace tarnwell {
 
@@ -24,19 +26,36 @@ bool entryExists(const std::string& path) {
   return lstat(path.c_str(), &info) == 0;
 }
 
-Result readFile(const std::string& path, size_t maxBytes, std::string* content) {
+Result createPrivateFile(const std::string& path, Fd* file) {
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) return Result::error("remove", path, errno);
+  file->reset(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!file->valid()) return Result::error("create", path, errno);
+  return {};
+}
+
+Result readMadeFile(int made, const std::string& path, size_t maxBytes, std::string* content) {
   Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) return Result::error("read", path, errno);
-  struct stat info;
-  if (fstat(fd.get(), &info) != 0) return Result::error("read", path, errno);
-  if (!S_ISREG(info.st_mode)) {
-    return Result::failure(
-        describeFailure("read", path, S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "it is not a regular file"));
+  struct stat info, own;
+  if (!fd.valid() || fstat(fd.get(), &info) != 0 || fstat(made, &own) != 0) return Result::error("read", path, errno);
+  std::string why;
+  if (S_ISDIR(info.st_mode)) {
+    why = std::strerror(EISDIR);
+  } else if (!S_ISREG(info.st_mode)) {
+    why = "it is not a regular file";
+  } else if (info.st_dev != own.st_dev || info.st_ino != own.st_ino) {
+    why = "it is not the file the tool made";
+  } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
+    why = "it is owned by user " + std::to_string(info.st_uid);
+  } else if (info.st_nlink != 1) {
+    why = "it has " + std::to_string(info.st_nlink) + " links";
+  } else if ((info.st_mode & (S_IWGRP | S_IWOTH)) || aclGrantsWrite(made)) {
+    why = "others may write to it";
   }
+  if (!why.empty()) return Result::failure(describeFailure("read", path, why));
   content->clear();
   char buffer[65536];
   for (;;) {
-    ssize_t n = read(fd.get(), buffer, sizeof buffer);
+    ssize_t n = pread(made, buffer, sizeof buffer, static_cast<off_t>(content->size()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Result::error("read", path, errno);
     if (content->size() + static_cast<size_t>(n) > maxBytes) return Result::error("read", path, EFBIG);
@@ -65,8 +84,9 @@ Result removeFile(const std::string& path) {
 }
 
 #if TARNWELL_APPLE
-bool aclGrantsWrite(int directory) {
-  acl_t acl = acl_get_fd_np(directory, ACL_TYPE_EXTENDED);
+// Inheritable entries are in the walk like any other.
+bool aclGrantsWrite(int fd) {
+  acl_t acl = acl_get_fd_np(fd, ACL_TYPE_EXTENDED);
   if (!acl) return false;  // none
   bool grants = false;
   acl_entry_t entry;
@@ -84,7 +104,31 @@ bool aclGrantsWrite(int directory) {
   return grants;
 }
 #else
-bool aclGrantsWrite(int /*directory*/) { return false; }
+// Linux keeps a POSIX ACL in an attribute: a 4-byte version, then entries
+// of a 2-byte tag, 2-byte permissions and a 4-byte id, little-endian. The
+// mask caps what the named users and groups and the owning group get.
+bool aclGrantsWrite(int fd) {
+  enum : unsigned { kOwner = 0x01, kMask = 0x10, kOthers = 0x20, kWrite = 2 };
+  for (const char* name : {"system.posix_acl_access", "system.posix_acl_default"}) {
+    unsigned char acl[4 + 8 * 512];
+    ssize_t size = fgetxattr(fd, name, acl, sizeof acl);
+    if (size < 0 && errno == ERANGE) return true;  // more entries than anyone needs: not trusted
+    bool capped = false, maskAllows = true, others = false;
+    for (ssize_t at = 4; at + 8 <= size; at += 8) {
+      const unsigned tag = acl[at] | acl[at + 1] << 8;
+      const bool write = acl[at + 2] & kWrite;
+      if (tag == kMask) {
+        maskAllows = write;
+      } else if (tag == kOthers) {
+        others = write;
+      } else if (tag != kOwner) {
+        capped = capped || write;
+      }
+    }
+    if (others || (capped && maskAllows)) return true;
+  }
+  return false;
+}
 #endif
 
 }  // namespace tarnwell

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/errors.h"
+#include "platform/fd.h"
 
 #include <string>
 #include <vector>
@@ -13,10 +14,16 @@ bool fileExists(const std::string& path);
 // True when anything is there, a link (even a dangling one) included.
 bool entryExists(const std::string& path);
 
-// The whole regular file at `path`, refused when it is larger than
-// `maxBytes`. A link is not followed, and a FIFO or device is refused
-// without being waited on.
-Result readFile(const std::string& path, size_t maxBytes, std::string* content);
+// Puts a new, empty file at `path` that only its owner may read or write,
+// in place of any file or link there, and opens it for reading and writing.
+Result createPrivateFile(const std::string& path, Fd* file);
+
+// The whole of the file that createPrivateFile made and `made` holds open,
+// refused when it is larger than `maxBytes`, or when the entry at `path`
+// is no longer that file, private to root (or to whoever runs the tool)
+// with one link. The entry is opened without following a link, and a FIFO
+// or device is refused without being waited on.
+Result readMadeFile(int made, const std::string& path, size_t maxBytes, std::string* content);
 
 // Names directly inside a directory, in the order the system gives them.
 Result listDirectory(const std::string& path, std::vector<std::string>* names);
@@ -24,10 +31,12 @@ Result listDirectory(const std::string& path, std::vector<std::string>* names);
 // Removes one file or link; a directory is refused.
 Result removeFile(const std::string& path);
 
-// Whether the access control list of the open directory lets anyone add,
-// remove or rename entries in it, or change who may. On Apple an ACL stands
-// beside the mode bits; on Linux the mode's group bits already show what a
-// POSIX ACL grants at most, so there it is never so.
-bool aclGrantsWrite(int directory);
+// Whether an access control list of the open file or directory lets
+// anyone write it (add, remove or rename entries in a directory), or
+// change who may; for a directory, also one that what is made in it
+// inherits. On Apple an ACL stands beside the mode bits; on Linux the
+// mode's group bits show what an access ACL grants at most, but not what a
+// default ACL hands down.
+bool aclGrantsWrite(int fd);
 
 }  // namespace tarnwell

@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnwell {
@@ -17,6 +18,9 @@ void prepareProcess() {
     Fd opened(open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY));
     if (opened.get() == fd) opened.release();
   }
+  // Whatever the tool makes is private unless it says otherwise: the
+  // caller's umask may be 000.
+  umask(077);
   signal(SIGPIPE, SIG_IGN);
   catchStopSignals();
 }

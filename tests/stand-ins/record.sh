@@ -1,7 +1,8 @@
 # Sourced by the stand-ins: appends one line to /standin/calls for each call:
 # the program, the working directory, what the tool should not have let
-# it inherit (descriptors beyond 0, 1 and 2, signals blocked or ignored),
-# and the arguments, each ended by NUL. Scenario switches are files in
+# it inherit (descriptors beyond 0, 1 and 2, signals blocked or ignored,
+# any environment but PATH, LC_ALL and umask as the tool sets them; bash
+# adds PWD and SHLVL), and the arguments, each ended by NUL. Scenario switches are files in
 # /standin/scenario.
 record() {
   local fd key value inherited=
@@ -14,6 +15,8 @@ record() {
     SigIgn:) ((16#$value & 0x1001000)) && inherited+=" ignored $value" ;;
     esac
   done < /proc/$$/status
+  [ "$(umask) $PATH $LC_ALL $(compgen -e | grep -cvxE 'LC_ALL|PATH|PWD|SHLVL')" = "0022 /usr/bin:/bin:/usr/sbin:/sbin C 0" ] ||
+    inherited+=" environment"
   printf '%s\0' "$1" "$PWD" "$inherited" "${@:2}" >> /standin/calls
   echo >> /standin/calls
 }
