@@ -3,11 +3,14 @@
 // with EIO, on descriptors of entries in /Applications (not the tool's
 // staging folders): the hidden mark of an installed bundle; =refuse makes
 // fsetxattr of the stand-ins for macOS's own attributes (user.com.apple.*)
-// fail with EPERM. Every other call goes to the C library.
+// fail with EPERM; =huge makes user.note of a file say it is larger than
+// any memory. Every other call goes to the C library.
 
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -31,9 +34,13 @@ Function next(const char* name) {
   return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
+bool tool() { return strcmp(program_invocation_short_name, "tarnwell") == 0; }
+
 }  // namespace
 
 extern "C" ssize_t fgetxattr(int fd, const char* name, void* value, size_t size) {
+  const char* fault = getenv("TARNWELL_FAULT_XATTR");
+  if (!value && fault && strcmp(fault, "huge") == 0 && strcmp(name, "user.note") == 0 && tool()) return 1l << 50;
   if (failing("read", fd)) {
     errno = EIO;
     return -1;
@@ -54,14 +61,24 @@ extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t siz
 }
 
 // TARNWELL_FAULT_RENAME refuses every renameat2 (EPERM), as macOS refuses
-// changes to application bundles without the App Management grant.
+// changes to application bundles without the App Management grant; =kill
+// kills the tool as it is about to keep what a swap took out.
 extern "C" int renameat2(int from, const char* fromName, int to, const char* toName, unsigned flags) {
-  if (getenv("TARNWELL_FAULT_RENAME") && strcmp(program_invocation_short_name, "tarnwell") == 0) {
+  const char* fault = getenv("TARNWELL_FAULT_RENAME");
+  if (fault && tool() && strcmp(fault, "kill") == 0 && strncmp(toName, ".tarnwell-kept", 14) == 0) raise(SIGKILL);
+  if (fault && tool() && strcmp(fault, "kill") != 0) {
     errno = EPERM;
     return -1;
   }
   static auto real = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
   return real(from, fromName, to, toName, flags);
+}
+
+// TARNWELL_FAULT_THREADS: no thread starts, as under a limit of processes.
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* arg) {
+  if (getenv("TARNWELL_FAULT_THREADS") && tool()) return EAGAIN;
+  static auto real = next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
+  return real(thread, attributes, start, arg);
 }
 
 extern "C" int fremovexattr(int fd, const char* name) {

@@ -27,7 +27,12 @@ bool entryExists(const std::string& path) {
 }
 
 Result readFile(const std::string& path, size_t maxBytes, std::string* content) {
-  Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  return readFileAt(AT_FDCWD, path, path, maxBytes, content);
+}
+
+Result readFileAt(int directory, const std::string& name, const std::string& path, size_t maxBytes,
+                  std::string* content) {
+  Fd fd(openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) return Result::error("read", path, errno);
   struct stat info;
   if (fstat(fd.get(), &info) != 0) return Result::error("read", path, errno);

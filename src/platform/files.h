@@ -17,6 +17,9 @@ bool entryExists(const std::string& path);
 // `maxBytes`. A link is not followed, and a FIFO or device is refused
 // without being waited on.
 Result readFile(const std::string& path, size_t maxBytes, std::string* content);
+// The same for `name` in the open `directory`, which `path` names in errors.
+Result readFileAt(int directory, const std::string& name, const std::string& path, size_t maxBytes,
+                  std::string* content);
 
 // Names directly inside a directory, in the order the system gives them.
 Result listDirectory(const std::string& path, std::vector<std::string>* names);
