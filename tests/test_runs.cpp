@@ -30,8 +30,8 @@ void waitFor(const std::function<bool()>& ready) {
 // Foo.app with `files` files saying `version`, in the image and (old) installed, both com.example.foo.
 void versionedBundles(int files) {
   sh("for i in $(seq " + std::to_string(files) + "); do echo new > " + (sampleImage() / "Foo.app/Contents/f").string() +
-     "$i; done; mkdir -p /old/Contents && cp " + kBase + "/Sample.dmg/Foo.app/Contents/Info.plist /old/Contents && for i in $(seq " +
-     std::to_string(files) +
+     "$i; done; mkdir -p /old/Contents && cp " + kBase +
+     "/Sample.dmg/Foo.app/Contents/Info.plist /old/Contents && for i in $(seq " + std::to_string(files) +
      "); do echo old > /old/Contents/f$i; done; cp -a /old /Applications/Foo.app");
 }
 
@@ -305,7 +305,9 @@ INSTANTIATE_TEST_SUITE_P(
              .status = 1,
              .version = "old\n"},
         Race{.name = "RootRemovesTheInstalledBundle", .during = byRoot("rm -rf /Applications/Foo.app")},
-        Race{.name = "RootReplacesTheInstalledBundle", .during = byRoot("mv /Applications/Foo.app /moved && mkdir /Applications/Foo.app"), .keeps = true},
+        Race{.name = "RootReplacesTheInstalledBundle",
+             .during = byRoot("mv /Applications/Foo.app /moved && mkdir /Applications/Foo.app"),
+             .keeps = true},
         Race{.name = "RootMakesAFolderInAFirstInstallsPlace",
              .during = byRoot("mkdir /Applications/Foo.app"),
              .firstInstall = true,

@@ -69,8 +69,7 @@ bool statEntry(int directory, std::string_view name, struct stat* info) {
   return fstatat(directory, cName(name), info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool inspectBundle(int directory, const std::string& name, size_t maxBytes, struct stat* info,
-                   std::string* infoPlist) {
+bool inspectBundle(int directory, const std::string& name, size_t maxBytes, struct stat* info, std::string* infoPlist) {
   infoPlist->clear();
   Fd bundle(openat(directory, name.c_str(), kDirectoryFlags));
   if (!bundle.valid()) return statEntry(directory, name, info);

@@ -79,7 +79,6 @@ bool statEntry(int directory, std::string_view name, struct stat* info);
 // when it is a folder, the bytes of its Contents/Info.plist: none when
 // there is no such file, or it is larger than `maxBytes`. Opened following
 // no link, with the folder's fstat, so both are of the one folder.
-bool inspectBundle(int directory, const std::string& name, size_t maxBytes, struct stat* info,
-                   std::string* infoPlist);
+bool inspectBundle(int directory, const std::string& name, size_t maxBytes, struct stat* info, std::string* infoPlist);
 
 }  // namespace tarnwell

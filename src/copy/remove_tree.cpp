@@ -132,7 +132,8 @@ void Removal::fail(Result why) {
 
 Result Removal::result() const {
   if (failures <= 1) return first;
-  return Result::failure(first.error() + "; " + std::to_string(failures) + " entries could not be removed", first.code());
+  return Result::failure(first.error() + "; " + std::to_string(failures) + " entries could not be removed",
+                         first.code());
 }
 
 void removeTree(int directory, const std::string& name, const std::string& shown, Removal* removal) {

@@ -11,8 +11,8 @@ namespace tarnwell {
 // What a removal left behind: entries it could not remove, and parts it
 // would not remove.
 struct Removal {
-  Result first;           // the first entry that could not be removed
-  uint64_t failures = 0;  // entries that could not be removed
+  Result first;                   // the first entry that could not be removed
+  uint64_t failures = 0;          // entries that could not be removed
   std::vector<std::string> kept;  // lines for the log: each part left on purpose, and why
 
   bool complete() const { return failures == 0 && kept.empty(); }

@@ -32,11 +32,13 @@ bool isPrivate(int folder) {
 }
 
 // The folder just made: private, empty and not marked.
-bool isFresh(int folder) {
+Result isFresh(int folder, const std::string& shown) {
   Listing listing;
   std::string mark;
-  return isPrivate(folder) && Listing::read(folder, {}, &listing) && listing.empty() &&
-         readAttribute(folder, std::string(kStagingMark), &mark) == kNoAttribute;
+  if (Result listed = Listing::read(folder, shown, &listing); !listed) return listed;
+  if (isPrivate(folder) && listing.empty() && readAttribute(folder, std::string(kStagingMark), &mark) == kNoAttribute)
+    return {};
+  return Result::failure(describeFailure("create", shown, "another process took its place"));
 }
 
 // The token of a staging name of `leaf`, or empty when it is not one.
@@ -79,10 +81,9 @@ Removal removeFolder(int parent, const std::string& name, int folder, const std:
                      const std::string& removable) {
   Removal removal;
   Listing listing;
-  if (Result listed = Listing::read(folder, shown, &listing); !listed) {
-    removal.fail(listed);
-    return removal;
-  }
+  // One that cannot be listed (short of descriptors) still goes below if
+  // nothing but its lock is in it.
+  const Result listed = Listing::read(folder, shown, &listing);
   std::string_view entry;
   unsigned char type;
   struct stat info;
@@ -108,7 +109,7 @@ Removal removeFolder(int parent, const std::string& name, int folder, const std:
   } else if (fstat(folder, &ours) != 0 || there.st_dev != ours.st_dev || there.st_ino != ours.st_ino) {
     removal.fail(Result::failure(describeFailure("remove", shown, "another folder took its place")));
   } else if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
-    removal.fail(Result::error("remove", shown, errno));
+    removal.fail(listed ? Result::error("remove", shown, errno) : listed);
   }
   return removal;
 }
@@ -147,9 +148,10 @@ Result Staging::make(int parent, const std::string& parentShown, const std::stri
     // A process that may write the parent could have put another folder at
     // the name meanwhile, even another run's staging folder: what is not
     // the empty folder just made is left alone, whatever it is.
-    if (!isFresh(staging->folder_.get())) {
+    if (Result fresh = isFresh(staging->folder_.get(), staging->shown_); !fresh) {
       staging->folder_.reset();
-      return Result::failure(describeFailure("create", staging->shown_, "another process took its place"));
+      if (fresh.code() != 0) (void)unlinkat(parent, name, AT_REMOVEDIR);  // ours, if empty
+      return fresh;
     }
     fchmod(staging->folder_.get(), 0700);  // whatever the umask left
     // Locked before it is marked: a marked folder without a lock held is a
@@ -232,8 +234,8 @@ std::vector<Leftover> removeLeftovers(int parent, const std::string& parentShown
     Fd lock(openat(folder.get(), kLockName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (lock.valid() && flock(lock.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a live run's
     // The token, then what the swap may leave to delete, when recorded.
-    const bool marked = readAttribute(folder.get(), std::string(kStagingMark), &mark) == 0 &&
-                        mark.starts_with(token) && (mark.size() == token.size() || mark[token.size()] == ' ');
+    const bool marked = readAttribute(folder.get(), std::string(kStagingMark), &mark) == 0 && mark.starts_with(token) &&
+                        (mark.size() == token.size() || mark[token.size()] == ' ');
     if (!marked && !holdsNothing(folder.get(), lock.get())) continue;
     const std::string shown = joinPath(parentShown, name);
     leftovers.push_back(

@@ -74,8 +74,8 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
   // this name: only the application being replaced is deleted (a link or
   // a file holds nothing to take along).
   const std::string identifier = bundleIdentifier(newInfo);
-  const bool deleteOld = replacing && (!S_ISDIR(old.st_mode) ||
-                                       (!identifier.empty() && bundleIdentifier(oldInfo) == identifier));
+  const bool deleteOld =
+      replacing && (!S_ISDIR(old.st_mode) || (!identifier.empty() && bundleIdentifier(oldInfo) == identifier));
   if (placed) placed = staging.recordRemovable(copy, deleteOld ? &old : nullptr);
   if (placed) {
     Swapped swapped = swapIntoPlace(staging.fd(), parent.get(), destination.parent, destination.leaf,
