@@ -115,9 +115,9 @@ void makeChain(const fs::path& root, int depth) {
 // std::filesystem gives up on paths longer than PATH_MAX.
 void removeChain(const fs::path& directory, const std::string& name) {
   Fd at(open(directory.c_str(), O_RDONLY | O_DIRECTORY));
-  if (Result removed = removeTree(at.get(), name, (directory / name).string()); !removed) {
-    std::fprintf(stderr, "copy_bench: %s\n", removed.error().c_str());
-  }
+  Removal removal;
+  removeTree(at.get(), name, (directory / name).string(), &removal);
+  if (Result removed = removal.result(); !removed) std::fprintf(stderr, "copy_bench: %s\n", removed.error().c_str());
 }
 
 double peakMegabytes() {

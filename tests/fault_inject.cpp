@@ -3,11 +3,14 @@
 // with EIO, on descriptors of entries in /Applications (not the tool's
 // staging folders): the hidden mark of an installed bundle; =refuse makes
 // fsetxattr of the stand-ins for macOS's own attributes (user.com.apple.*)
-// fail with EPERM. Every other call goes to the C library.
+// fail with EPERM; =huge makes user.note of a file say it is larger than
+// any memory. Every other call goes to the C library.
 
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -31,9 +34,13 @@ Function next(const char* name) {
   return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
+bool tool() { return strcmp(program_invocation_short_name, "tarnwell") == 0; }
+
 }  // namespace
 
 extern "C" ssize_t fgetxattr(int fd, const char* name, void* value, size_t size) {
+  const char* fault = getenv("TARNWELL_FAULT_XATTR");
+  if (!value && fault && strcmp(fault, "huge") == 0 && strcmp(name, "user.note") == 0 && tool()) return 1l << 50;
   if (failing("read", fd)) {
     errno = EIO;
     return -1;
@@ -45,7 +52,7 @@ extern "C" ssize_t fgetxattr(int fd, const char* name, void* value, size_t size)
 extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
   const char* fault = getenv("TARNWELL_FAULT_XATTR");
   if (fault && strcmp(fault, "refuse") == 0 && strncmp(name, "user.com.apple.", 15) == 0 &&
-      strcmp(program_invocation_short_name, "tarnwell") == 0) {
+      tool()) {
     errno = EPERM;
     return -1;
   }
@@ -55,14 +62,24 @@ extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t siz
 
 // TARNWELL_FAULT_RENAME=ERRNO refuses every renameat2 with that errno (1,
 // EPERM; 13, EACCES), as macOS refuses changes to application bundles
-// without the App Management grant.
+// without the App Management grant; =kill kills the tool as it is about
+// to keep what a swap took out.
 extern "C" int renameat2(int from, const char* fromName, int to, const char* toName, unsigned flags) {
-  if (getenv("TARNWELL_FAULT_RENAME") && strcmp(program_invocation_short_name, "tarnwell") == 0) {
-    errno = atoi(getenv("TARNWELL_FAULT_RENAME"));
+  const char* fault = getenv("TARNWELL_FAULT_RENAME");
+  if (fault && tool() && strcmp(fault, "kill") == 0 && strncmp(toName, ".tarnwell-kept", 14) == 0) raise(SIGKILL);
+  if (fault && tool() && strcmp(fault, "kill") != 0) {
+    errno = atoi(fault);
     return -1;
   }
   static auto real = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
   return real(from, fromName, to, toName, flags);
+}
+
+// TARNWELL_FAULT_THREADS: no thread starts, as under a limit of processes.
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* arg) {
+  if (getenv("TARNWELL_FAULT_THREADS") && tool()) return EAGAIN;
+  static auto real = next<int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
+  return real(thread, attributes, start, arg);
 }
 
 extern "C" int fremovexattr(int fd, const char* name) {
@@ -80,9 +97,8 @@ extern "C" int fremovexattr(int fd, const char* name) {
 // TARNWELL_FAULT_EIO=NAME makes the copy of the file NAME fail with EIO
 // (the Apple personality's fcopyfile honours both).
 extern "C" ssize_t copy_file_range(int in, off64_t* inAt, int out, off64_t* outAt, size_t length, unsigned flags) {
-  const bool tool = strcmp(program_invocation_short_name, "tarnwell") == 0;
-  if (getenv("TARNWELL_FAULT_SLOW") && tool) usleep(100000);
-  const char* eio = tool ? getenv("TARNWELL_FAULT_EIO") : nullptr;
+  if (getenv("TARNWELL_FAULT_SLOW") && tool()) usleep(100000);
+  const char* eio = tool() ? getenv("TARNWELL_FAULT_EIO") : nullptr;
   char link[64], path[4096] = {};
   snprintf(link, sizeof link, "/proc/self/fd/%d", in);
   const char* leaf = eio && readlink(link, path, sizeof path - 1) > 0 ? strrchr(path, '/') : nullptr;
@@ -115,7 +131,7 @@ using OpenAt = int (*)(int, const char*, int, ...);
 // writable volume could between the listing and the open.
 static int openWithFaults(OpenAt real, int directory, const char* path, int flags, mode_t mode) {
   static bool done = false;
-  const bool reading = !(flags & O_CREAT) && strcmp(program_invocation_short_name, "tarnwell") == 0;
+  const bool reading = !(flags & O_CREAT) && tool();
   const char* fifo = getenv("TARNWELL_FAULT_FIFO");
   if (reading && fifo && !done && strcmp(path, fifo) == 0) {
     done = true;

@@ -140,6 +140,7 @@ fs::path sampleImage(const std::string& name, const std::string& base) {
   fs::create_directories(image / "Foo.app/Contents/MacOS");
   sh("cd '" + (image / "Foo.app/Contents").string() +
      "' && mkdir -p Versions/A && printf '#!/bin/sh\\necho foo\\n' > MacOS/Foo && chown 1234:5678 MacOS/Foo"
+     " && echo '<plist><dict><key>CFBundleIdentifier</key><string>com.example.foo</string></dict></plist>' > Info.plist"
      " && chmod 4755 MacOS/Foo && setfattr -n user.note -v kept MacOS/Foo && ln -s A Versions/Current && ln -s /none "
      "dangling"
      " && echo data > Versions/A/data && ln Versions/A/data Versions/A/linked && truncate -s 1G Versions/A/sparse"

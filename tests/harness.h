@@ -76,9 +76,10 @@ void scenario(const std::string& name, const std::string& value);
 // The names in a directory, sorted.
 std::vector<std::string> names(const fs::path& directory);
 
-// A folder image in BASE: Foo.app (hidden; an executable with an owner, a
-// set-user-ID mode, old times and an extended attribute; links, a dangling
-// one among them; a sparse file; two hard links) and Bar.pkg.
+// A folder image in BASE: Foo.app (hidden; the identifier com.example.foo;
+// an executable with an owner, a set-user-ID mode, old times and an
+// extended attribute; links, a dangling one among them; a sparse file; two
+// hard links) and Bar.pkg.
 fs::path sampleImage(const std::string& name = "Sample.dmg", const std::string& base = kBase);
 
 // An attach answer whose entities have these mount points ("-": none;

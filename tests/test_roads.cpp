@@ -294,7 +294,7 @@ const std::vector<Road> kCopyRoads = {
     {.name = "ARefusedSystemAttributeIsSkipped", .setup = [] { sh("setfattr -n user.com.apple.test -v x " + (sampleImage() / "Foo.app/Contents/MacOS/Foo").string()); },
      .lines = {"Skipped the attribute com.apple.test of \"/Applications/.tarnwell-staging.Foo.app.…/Foo.app/Contents/MacOS/Foo\": Operation not permitted",
                "App Copied successfully"},
-     .wrapper = withFault("TARNWELL_FAULT_XATTR=refuse")},
+     .wrapper = withFault("TARNWELL_FAULT_XATTR=refuse TARNWELL_FAULT_THREADS=1")},  // the walk copies alone
     refusedSwap("TheSystemRefusesTheSwap", "1", "Operation not permitted"),
     refusedSwap("TheSystemRefusesTheSwapWithEacces", "13", "Permission denied"),
     {.name = "ALongCopySaysHowFarItIs",  // a tenth of a second a file, for 13 seconds whatever the workers
@@ -313,6 +313,10 @@ const std::vector<Road> kCopyRoads = {
        EXPECT_EQ(std::count_if(run.log.begin(), run.log.end(), [](const std::string& line) { return line.starts_with(kCopyFailed); }), 1);
      },
      .wrapper = withFault("TARNWELL_FAULT_EIO=f100")},
+#if !defined(TARNWELL_SANITIZED)  // the sanitizers end the process instead
+    {.name = "MemoryRefusedFailsTheItem", .setup = [] { sampleImage(); sh(kOldApp); }, .status = 1,
+     .lines = {"Could not install \"/Volumes/Sample/Foo.app\": Cannot allocate memory"}, .check = oldStays, .wrapper = withFault("TARNWELL_FAULT_XATTR=huge")},
+#endif
     {.name = "ApplicationsMissing", .setup = [] { sampleImage(); fs::remove("/Applications"); }, .status = 1, .lines = {kCopyFailed + "Could not open \"/Applications\": No such file or directory"}},
     {.name = "ApplicationsReadOnly",
      .setup = [] { sampleImage(); sh("mount -t tmpfs tmpfs /Applications && " + kOldApp + " && mount -o remount,ro /Applications"); }, .status = 1,
@@ -334,24 +338,47 @@ const std::vector<Road> kCopyRoads = {
      .lines = {"App already exist , hence replacing", "App Copied successfully"},
      .check = [](const Outcome&) { EXPECT_TRUE(fs::exists("/Applications/Foo.app/Contents/MacOS/Foo")); expectOnly({"Foo.app"}); EXPECT_EQ(readText("/Elsewhere/version"), "kept\n"); }},
     // Only what a run that is gone left: marked by the tool (a mark only
-    // root can set), private, not locked by a live run. F is another
-    // root-owned private folder renamed to a staging name; G is live.
+    // root can set), private, not locked by a live run; or, killed before
+    // it marked it, empty but perhaps for its lock (I, J). F is another
+    // root-owned private folder renamed to a staging name; G is live; H's
+    // are no staging names.
     {.name = "OnlyItsOwnLeftoversGo",
      .setup = [] {
        sampleImage();
-       sh("cd /Applications && for s in AAAAAAAA BBBBBBBB CCCCCCCC DDDDDDDD EEEEEEEE FFFFFFFF GGGGGGGG; do mkdir -m 700 .tarnwell-staging.Foo.app.$s"
-          " && setfattr -n user.com.tarnwell.staging -v $s .tarnwell-staging.Foo.app.$s; done && setfattr -x user.com.tarnwell.staging"
+       sh("cd /Applications && for s in AAAAAAAA BBBBBBBB CCCCCCCC DDDDDDDD EEEEEEEE FFFFFFFF GGGGGGGG HHHHHHHHH HHHH-HHH; do mkdir -m 700 .tarnwell-staging.Foo.app.$s"
+          " && touch .tarnwell-staging.Foo.app.$s/f && setfattr -n user.com.tarnwell.staging -v $s .tarnwell-staging.Foo.app.$s; done && setfattr -x user.com.tarnwell.staging"
           " .tarnwell-staging.Foo.app.FFFFFFFF && setfattr -n user.com.tarnwell.staging -v AAAAAAAA .tarnwell-staging.Foo.app.EEEEEEEE"
           " && mv .tarnwell-staging.Foo.app.DDDDDDDD .tarnwell-staging.Other.app.DDDDDDDD && mkdir -p .tarnwell-staging.Foo.app.AAAAAAAA/x/y"
-          " && touch .tarnwell-staging.Foo.app.AAAAAAAA/x/y/z && chown 501 .tarnwell-staging.Foo.app.BBBBBBBB && chmod 755 .tarnwell-staging.Foo.app.CCCCCCCC"
+          " && touch .tarnwell-staging.Foo.app.AAAAAAAA/x/y/z && mkdir -m 700 .tarnwell-staging.Foo.app.IIIIIIII .tarnwell-staging.Foo.app.JJJJJJJJ"
+          " && touch .tarnwell-staging.Foo.app.JJJJJJJJ/.tarnwell-lock && chown 501 .tarnwell-staging.Foo.app.BBBBBBBB && chmod 755 .tarnwell-staging.Foo.app.CCCCCCCC"
           " && (flock .tarnwell-staging.Foo.app.GGGGGGGG/.tarnwell-lock sleep 31 >/dev/null 2>&1 &) && sleep 0.2");
      },
      .lines = {"Removed /Applications/.tarnwell-staging.Foo.app.AAAAAAAA, left by an interrupted run"},
      .check = [](const Outcome&) {
        expectOnly({".tarnwell-staging.Foo.app.BBBBBBBB", ".tarnwell-staging.Foo.app.CCCCCCCC", ".tarnwell-staging.Foo.app.EEEEEEEE",
-                   ".tarnwell-staging.Foo.app.FFFFFFFF", ".tarnwell-staging.Foo.app.GGGGGGGG", ".tarnwell-staging.Other.app.DDDDDDDD", "Foo.app"});
+                   ".tarnwell-staging.Foo.app.FFFFFFFF", ".tarnwell-staging.Foo.app.GGGGGGGG", ".tarnwell-staging.Foo.app.HHHH-HHH",
+                   ".tarnwell-staging.Foo.app.HHHHHHHHH", ".tarnwell-staging.Other.app.DDDDDDDD", "Foo.app"});
        sh("pkill -f 'sleep 3[1]'");
      }},
+    // What cannot be removed (immutable here; on macOS a bundle App Management protects) stays, and all else goes.
+    {.name = "RemovalGoesOnPastWhatItCannotRemove",
+     .setup = [] { sh("cp -a " + (sampleImage() / "Foo.app").string() + " /Applications && chattr +i /Applications/Foo.app/Contents/MacOS/Foo /Applications/Foo.app/Contents/Versions/A/random"); },
+     .lines = {"Could not remove \"/Applications/.tarnwell-staging.Foo.app.…\": Operation not permitted; 2 entries could not be removed", "App Copied successfully"},
+     .check = [](const Outcome&) { sh("test $(find /Applications/.tarnwell-staging.*/Foo.app ! -type d | wc -l) = 2"); }},
+    // A user who may write /Applications renames a bundle of root's to a name a run replaces, or moves one into a folder of
+    // theirs in an old bundle (MacOS here): neither is deleted, nor by the run after one killed before it kept what it took out.
+    {.name = "OnlyTheApplicationBeingReplacedIsDeleted",
+     .setup = [] {
+       sh("cp -a " + (sampleImage() / "Foo.app").string() + " " + kBase + "/Sample.dmg/Bar.app && mkdir -p /Applications/Foo.app/Contents && sed s/foo/victim/ " + kBase +
+          "/Sample.dmg/Foo.app/Contents/Info.plist > /Applications/Foo.app/Contents/Info.plist && touch /Applications/Foo.app/victim && cp -a /Applications/Foo.app /Applications/Bar.app");
+       runTool({"Sample.dmg", "Foo.app"}, withFault("TARNWELL_FAULT_RENAME=kill"));
+       sh("chown 501 /Applications/Foo.app/Contents/MacOS && mkdir /Applications/Foo.app/Contents/MacOS/victim");
+     },
+     .args = {"Sample.dmg", "Foo.app", "Bar.app"},
+     .lines = {"Kept /Applications/.tarnwell-staging.Foo.app.…/Foo.app: it is not the tool's to delete",
+               "Kept /Applications/.tarnwell-staging.Foo.app.…/Foo.app/Contents/MacOS: it is not root's, or others may write to it",
+               "The bundle at /Applications/Bar.app is not the one being installed (its identifier is \"com.example.victim\", not \"com.example.foo\"); it is kept at …"},
+     .check = [](const Outcome&) { sh("ls /Applications/.tarnwell-staging.Foo.app.*/Foo.app/victim /Applications/.tarnwell-staging.Foo.app.*/Foo.app/Contents/MacOS/victim /Applications/.tarnwell-kept.Bar.app.*/victim >/dev/null"); }},
     // A descriptor kept for each child would run out among the packages.
     {.name = "FewDescriptorsForManyFiles",
      .setup = [] { sh("cd " + (sampleImage() / "Foo.app").string() + " && for i in $(seq 200); do echo > f$i; done"); },
@@ -452,7 +479,10 @@ const std::vector<Road> kHostileImageRoads = {
     // Faithful at any depth: hard links past PATH_MAX, no recursion on a
     // small stack, few descriptors for an old bundle deeper than their limit.
     {.name = "DeepUnderASmallStackAndFewDescriptors",
-     .setup = [] { deepVolume([] { makeChain("/Volumes/Deep/Foo.app", 3000); }); sh("rm -rf /Applications/Foo.app"); makeChain("/Applications/Foo.app", 200); },
+     .setup = [] {
+       deepVolume([] { makeChain("/Volumes/Deep/Foo.app", 3000); }); sh("rm -rf /Applications/Foo.app"); makeChain("/Applications/Foo.app", 200);
+       sh("for a in /Volumes/Deep /Applications; do mkdir $a/Foo.app/Contents && cp " + kBase + "/Sample.dmg/Foo.app/Contents/Info.plist $a/Foo.app/Contents; done");
+     },
      .lines = {"App already exist , hence replacing", "App Copied successfully"},
      .check = [](const Outcome&) { EXPECT_EQ(chainBottom("/Applications/Foo.app", 3000, "a").st_ino, chainBottom("/Applications/Foo.app", 2999, "b").st_ino); expectOnly({"Foo.app"}); },
      .wrapper = under("ulimit -s 256; ulimit -n 48;")},

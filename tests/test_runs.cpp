@@ -28,10 +28,11 @@ void waitFor(const std::function<bool()>& ready) {
   for (int i = 0; i < 20000 && !ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-// Foo.app with `files` files saying `version`, in the image and (old) installed.
+// Foo.app with `files` files saying `version`, in the image and (old) installed, both com.example.foo.
 void versionedBundles(int files) {
   sh("for i in $(seq " + std::to_string(files) + "); do echo new > " + (sampleImage() / "Foo.app/Contents/f").string() +
-     "$i; done; mkdir -p /old/Contents && for i in $(seq " + std::to_string(files) +
+     "$i; done; mkdir -p /old/Contents && cp " + kBase +
+     "/Sample.dmg/Foo.app/Contents/Info.plist /old/Contents && for i in $(seq " + std::to_string(files) +
      "); do echo old > /old/Contents/f$i; done; cp -a /old /Applications/Foo.app");
 }
 
@@ -308,6 +309,9 @@ INSTANTIATE_TEST_SUITE_P(
              .status = 1,
              .version = "old\n"},
         Race{.name = "RootRemovesTheInstalledBundle", .during = byRoot("rm -rf /Applications/Foo.app")},
+        Race{.name = "RootReplacesTheInstalledBundle",
+             .during = byRoot("mv /Applications/Foo.app /moved && mkdir /Applications/Foo.app"),
+             .keeps = true},
         Race{.name = "RootMakesAFolderInAFirstInstallsPlace",
              .during = byRoot("mkdir /Applications/Foo.app"),
              .firstInstall = true,
@@ -322,6 +326,7 @@ struct Stubborn {
   std::string setting;  // the stand-in's scenario switch that makes it stubborn
   std::string sleep;    // how long it sleeps, ignoring SIGTERM
   bool detached;
+  std::string before = "";  // what it does first
 };
 
 class HostileChildren : public testing::TestWithParam<Stubborn> {};
@@ -333,7 +338,7 @@ TEST_P(HostileChildren, AreKilledAfterAStop) {
   sampleImage();
   scenario("installer-script", "touch /standin/stubborn; sleep 30 & wait");
   scenario("detach-script", sleeping + " >> /standin/at-detach");
-  const std::string stubborn = "trap '' TERM; touch /standin/stubborn; sleep " + child.sleep;
+  const std::string stubborn = child.before + "trap '' TERM; touch /standin/stubborn; sleep " + child.sleep;
   scenario(child.setting,
            child.setting == "detach-script" ? readText("/standin/scenario/detach-script") + "; " + stubborn : stubborn);
   pid_t tool = startTool({"Sample.dmg", "Bar.pkg"});
@@ -342,6 +347,7 @@ TEST_P(HostileChildren, AreKilledAfterAStop) {
   Outcome run = finishTool(tool);
   EXPECT_EQ(run.signal, SIGTERM);
   EXPECT_EQ(run.detached(), child.detached);
+  EXPECT_FALSE(fs::exists(kResult));
   EXPECT_EQ(readText("/standin/at-detach"), "") << "the volume was detached under a running child";
   EXPECT_NE(std::system((sleeping + " >/dev/null").c_str()), 0) << "a child outlived the tool";
 }
@@ -350,6 +356,8 @@ TEST_P(HostileChildren, AreKilledAfterAStop) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, HostileChildren,
     testing::Values(Stubborn{.name = "AnAttachThatHangs", .setting = "attach-script", .sleep = "611", .detached = false},
+                    Stubborn{.name = "AnAttachThatAnsweredThenHangs", .setting = "attach-script", .sleep = "614", .detached = true,
+                             .before = "printf '%s' '" + entitiesPlist({"/Volumes/Sample"}) + "'; "},
                     Stubborn{.name = "AnInstallerThatIgnoresTerm", .setting = "installer-script", .sleep = "612", .detached = true},
                     Stubborn{.name = "ADetachThatHangs", .setting = "detach-script", .sleep = "613", .detached = true}),
     [](const auto& info) { return info.param.name; });

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <deque>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -66,9 +67,10 @@ class TreeCopy {
         queue_(rules.workers, rules.workers * kQueuedPerWorker) {}
 
   Result run(const Place& from, const Place& to) {
-    walk(from, to);
+    guarded([&] { walk(from, to); });
     queue_.drain();
     std::lock_guard<std::mutex> hold(failure_);
+    if (thrown_) std::rethrow_exception(thrown_);
     return first_;
   }
 
@@ -198,7 +200,7 @@ class TreeCopy {
     level.folder->holds.fetch_add(1, std::memory_order_relaxed);
     level.batch.clear();
     level.batched = 0;
-    queue_.give([this, batch] { copyBatch(batch); });
+    queue_.give([this, batch] { guarded([&] { copyBatch(batch); }); });
   }
 
   void copyBatch(const std::shared_ptr<Batch>& batch) {
@@ -218,7 +220,7 @@ class TreeCopy {
             Batch{files.folder, files.from, files.to, files.identity, files.creation, files.names.substr(files.next)});
         files.names.resize(files.next);
         files.folder->holds.fetch_add(1, std::memory_order_relaxed);
-        queue_.giveFirst([this, rest] { copyBatch(rest); });
+        queue_.giveFirst([this, rest] { guarded([&] { copyBatch(rest); }); });
       }
       if (copied)
         copied = info.st_nlink > 1
@@ -250,10 +252,10 @@ class TreeCopy {
       if (copied) ++made_;
       return copied;
     }
-    linked_.wait(hold, [&] { return first->second.state != FirstCopy::Copying; });
+    linked_.wait(hold, [&] { return first->second.state != FirstCopy::Copying || failed_; });
     const FirstCopy copy = first->second;
     hold.unlock();
-    if (copy.state == FirstCopy::Failed) return {};  // the first copy's failure is the one told
+    if (copy.state != FirstCopy::Done) return {};  // the first copy's failure is the one told
     Fd directory;
     int at = to.directory;
     if (!(copy.directory == toIdentity)) {
@@ -308,6 +310,24 @@ class TreeCopy {
     failed_ = true;
   }
 
+  // Memory refused on any thread ends the copy: run() throws it again on
+  // the caller's thread, where it is handled. A link waiting for a first
+  // copy that threw is woken.
+  template <typename Work>
+  void guarded(Work&& work) noexcept {
+    try {
+      work();
+    } catch (...) {
+      {
+        std::lock_guard<std::mutex> hold(failure_);
+        if (!thrown_) thrown_ = std::current_exception();
+        failed_ = true;
+      }
+      { std::lock_guard<std::mutex> links(linksLock_); }
+      linked_.notify_all();
+    }
+  }
+
   DirectoryChain from_, to_;
   const CopyRules& rules_;
   const mode_t umask_;
@@ -316,6 +336,7 @@ class TreeCopy {
 
   std::mutex failure_;
   Result first_;
+  std::exception_ptr thrown_;
   std::atomic<bool> failed_{false};
   std::atomic<uint64_t> made_{0};
 

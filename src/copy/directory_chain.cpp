@@ -1,5 +1,6 @@
 #include "copy/directory_chain.h"
 
+#include "platform/files.h"
 #include "platform/path.h"
 
 #include <cerrno>
@@ -84,6 +85,16 @@ Result openDirectory(const std::string& path, Fd* directory, const VisitDirector
 
 bool statEntry(int directory, std::string_view name, struct stat* info) {
   return fstatat(directory, cName(name), info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool inspectBundle(int directory, const std::string& name, size_t maxBytes, struct stat* info, std::string* infoPlist) {
+  infoPlist->clear();
+  Fd bundle(openat(directory, name.c_str(), kDirectoryFlags));
+  if (!bundle.valid()) return statEntry(directory, name, info);
+  if (fstat(bundle.get(), info) != 0) return false;
+  Fd contents(openat(bundle.get(), "Contents", kDirectoryFlags));
+  if (contents.valid() && !readFileAt(contents.get(), "Info.plist", name, maxBytes, infoPlist)) infoPlist->clear();
+  return true;
 }
 
 }  // namespace tarnwell

@@ -83,4 +83,10 @@ Result openDirectory(const std::string& path, Fd* directory, const VisitDirector
 // The entry itself, a link included; false with errno set when there is none.
 bool statEntry(int directory, std::string_view name, struct stat* info);
 
+// What is at `name` in `directory` (its lstat; false when nothing is) and,
+// when it is a folder, the bytes of its Contents/Info.plist: none when
+// there is no such file, or it is larger than `maxBytes`. Opened following
+// no link, with the folder's fstat, so both are of the one folder.
+bool inspectBundle(int directory, const std::string& name, size_t maxBytes, struct stat* info, std::string* infoPlist);
+
 }  // namespace tarnwell

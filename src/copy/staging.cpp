@@ -4,6 +4,7 @@
 #include "copy/directory_chain.h"
 #include "copy/listing.h"
 #include "copy/remove_tree.h"
+#include "platform/log.h"
 #include "platform/path.h"
 #include "platform/system_copy.h"
 
@@ -31,11 +32,13 @@ bool isPrivate(int folder) {
 }
 
 // The folder just made: private, empty and not marked.
-bool isFresh(int folder) {
+Result isFresh(int folder, const std::string& shown) {
   Listing listing;
   std::string mark;
-  return isPrivate(folder) && Listing::read(folder, {}, &listing) && listing.empty() &&
-         readAttribute(folder, std::string(kStagingMark), &mark) == kNoAttribute;
+  if (Result listed = Listing::read(folder, shown, &listing); !listed) return listed;
+  if (isPrivate(folder) && listing.empty() && readAttribute(folder, std::string(kStagingMark), &mark) == kNoAttribute)
+    return {};
+  return Result::failure(describeFailure("create", shown, "another process took its place"));
 }
 
 // The token of a staging name of `leaf`, or empty when it is not one.
@@ -49,28 +52,66 @@ std::string_view tokenOf(std::string_view name, const std::string& leaf) {
   return token;
 }
 
-// Removes the staging folder `name` in `parent`, open as `folder`, whose
-// lock `lock` this process holds: its contents, then the lock, then the
-// folder, if it is still the one at that name.
-Result removeFolder(int parent, const std::string& name, int folder, const std::string& shown) {
+std::string identity(const struct stat& info) {
+  return " " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
+// What a run killed before it marked its folder leaves there: nothing, or
+// its lock, empty and not held (`lock`, held now by this process).
+bool holdsNothing(int folder, int lock) {
   Listing listing;
-  if (Result listed = Listing::read(folder, shown, &listing); !listed) return listed;
+  std::string_view name;
+  unsigned char type;
+  struct stat info;
+  if (!Listing::read(folder, {}, &listing)) return false;
+  while (listing.next(&name, &type)) {
+    if (name != kLockName || lock < 0 || fstat(lock, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0)
+      return false;
+  }
+  return true;
+}
+
+// Removes the staging folder `name` in `parent`, open as `folder`, whose
+// lock this process holds: its entries (when `removable` lists identities,
+// only those), then the lock, then the folder, if it is still the one at
+// that name. Keeping anything on purpose unmarks it, so that no run
+// removes it; one where something could not be removed stays marked, for
+// the next run to try again.
+Removal removeFolder(int parent, const std::string& name, int folder, const std::string& shown,
+                     const std::string& removable) {
+  Removal removal;
+  Listing listing;
+  // One that cannot be listed (short of descriptors) still goes below if
+  // nothing but its lock is in it.
+  const Result listed = Listing::read(folder, shown, &listing);
   std::string_view entry;
   unsigned char type;
+  struct stat info;
   while (listing.next(&entry, &type)) {
     if (entry == kLockName) continue;
-    if (Result removed = removeTree(folder, std::string(entry), joinPath(shown, entry)); !removed) return removed;
+    const std::string entryShown = joinPath(shown, entry);
+    if (!removable.empty() &&
+        (!statEntry(folder, entry, &info) || (removable + " ").find(identity(info) + " ") == std::string::npos)) {
+      removal.kept.push_back("Kept " + escapeText(entryShown) + ": it is not the tool's to delete");
+      continue;
+    }
+    removeTree(folder, std::string(entry), entryShown, &removal);
   }
-  if (unlinkat(folder, kLockName, 0) != 0 && errno != ENOENT)
-    return Result::error("remove", joinPath(shown, kLockName), errno);
+  if (!removal.kept.empty()) (void)removeAttribute(folder, std::string(kStagingMark));
+  if (!removal.complete()) return removal;
+  if (unlinkat(folder, kLockName, 0) != 0 && errno != ENOENT) {
+    removal.fail(Result::error("remove", joinPath(shown, kLockName), errno));
+    return removal;
+  }
   struct stat there, ours;
-  if (!statEntry(parent, name, &there)) return errno == ENOENT ? Result() : Result::error("remove", shown, errno);
-  if (fstat(folder, &ours) != 0 || there.st_dev != ours.st_dev || there.st_ino != ours.st_ino) {
-    return Result::failure(describeFailure("remove", shown, "another folder took its place"));
+  if (!statEntry(parent, name, &there)) {
+    if (errno != ENOENT) removal.fail(Result::error("remove", shown, errno));
+  } else if (fstat(folder, &ours) != 0 || there.st_dev != ours.st_dev || there.st_ino != ours.st_ino) {
+    removal.fail(Result::failure(describeFailure("remove", shown, "another folder took its place")));
+  } else if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+    removal.fail(listed ? Result::error("remove", shown, errno) : listed);
   }
-  if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
-    return Result::error("remove", shown, errno);
-  return {};
+  return removal;
 }
 
 }  // namespace
@@ -89,28 +130,42 @@ Result Staging::make(int parent, const std::string& parentShown, const std::stri
   for (int attempt = 0; attempt < 16; ++attempt) {
     staging->name_ = freshName("staging", leaf, &token);
     staging->shown_ = joinPath(parentShown, staging->name_);
-    if (mkdirat(parent, staging->name_.c_str(), 0700) != 0) {
+    const char* name = staging->name_.c_str();
+    if (mkdirat(parent, name, 0700) != 0) {
       if (errno == EEXIST) continue;
       return Result::error("create", staging->shown_, errno);
     }
     staging->parent_ = parent;
-    staging->folder_.reset(openat(parent, staging->name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    staging->folder_.reset(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!staging->folder_.valid()) {
+      // Another run's clean-up may remove a folder not yet locked: it is
+      // made again. Short of descriptors, the empty folder goes.
+      if (errno == ENOENT) continue;
+      Result failed = Result::error("open", staging->shown_, errno);
+      (void)unlinkat(parent, name, AT_REMOVEDIR);
+      return failed;
+    }
     // A process that may write the parent could have put another folder at
     // the name meanwhile, even another run's staging folder: what is not
     // the empty folder just made is left alone, whatever it is.
-    if (!staging->folder_.valid() || !isFresh(staging->folder_.get())) {
+    if (Result fresh = isFresh(staging->folder_.get(), staging->shown_); !fresh) {
       staging->folder_.reset();
-      return Result::failure(describeFailure("create", staging->shown_, "another process took its place"));
+      if (fresh.code() != 0) (void)unlinkat(parent, name, AT_REMOVEDIR);  // ours, if empty
+      return fresh;
     }
     fchmod(staging->folder_.get(), 0700);  // whatever the umask left
     // Locked before it is marked: a marked folder without a lock held is a
     // leftover to every other run.
     staging->lock_.reset(openat(staging->fd(), kLockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!staging->lock_.valid() || flock(staging->lock_.get(), LOCK_EX | LOCK_NB) != 0) {
-      Result failed = Result::error("lock", staging->shown_, errno);
+      const int error = errno;
+      // Undone without a descriptor more: their limit may be what failed.
+      (void)unlinkat(staging->fd(), kLockName, 0);
+      (void)unlinkat(parent, name, AT_REMOVEDIR);
       staging->lock_.reset();
       staging->folder_.reset();
-      return failed;
+      if (error == ENOENT || error == EWOULDBLOCK) continue;  // another run's clean-up was at it
+      return Result::error("lock", staging->shown_, error);
     }
     if (int error = writeAttribute(staging->fd(), std::string(kStagingMark), token)) {
       Result failed = Result::error("mark", staging->shown_, error);
@@ -120,6 +175,13 @@ Result Staging::make(int parent, const std::string& parentShown, const std::stri
     return {};
   }
   return Result::failure(describeFailure("create a private staging folder in", parentShown, "its name was taken"));
+}
+
+Staging::~Staging() {
+  try {
+    (void)remove();
+  } catch (...) {  // memory refused again: a leftover, for the next run
+  }
 }
 
 void Staging::keep() {
@@ -139,12 +201,20 @@ Result Staging::intact(const std::string& leaf, uint64_t entries) const {
       describeFailure("move into place", joinPath(shown_, leaf), "another process changed the copy"));
 }
 
-Result Staging::remove() {
+Result Staging::recordRemovable(const struct stat& copy, const struct stat* old) {
+  removable_ = identity(copy) + (old ? identity(*old) : "");
+  const std::string token = name_.substr(name_.size() - kTokenLength);
+  if (int error = writeAttribute(fd(), std::string(kStagingMark), token + removable_))
+    return Result::error("mark", shown_, error);
+  return {};
+}
+
+Removal Staging::remove() {
   if (!folder_.valid()) return {};
-  Result removed = removeFolder(parent_, name_, fd(), shown_);
+  Removal removal = removeFolder(parent_, name_, fd(), shown_, removable_);
   lock_.reset();
   folder_.reset();
-  return removed;
+  return removal;
 }
 
 std::vector<Leftover> removeLeftovers(int parent, const std::string& parentShown, const std::string& leaf) {
@@ -161,11 +231,15 @@ std::vector<Leftover> removeLeftovers(int parent, const std::string& parentShown
     if (token.empty()) continue;
     Fd folder(openat(parent, name.data(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.valid() || !isPrivate(folder.get())) continue;
-    if (readAttribute(folder.get(), std::string(kStagingMark), &mark) != 0 || mark != token) continue;
     Fd lock(openat(folder.get(), kLockName, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (lock.valid() && flock(lock.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a live run's
+    // The token, then what the swap may leave to delete, when recorded.
+    const bool marked = readAttribute(folder.get(), std::string(kStagingMark), &mark) == 0 && mark.starts_with(token) &&
+                        (mark.size() == token.size() || mark[token.size()] == ' ');
+    if (!marked && !holdsNothing(folder.get(), lock.get())) continue;
     const std::string shown = joinPath(parentShown, name);
-    leftovers.push_back({shown, removeFolder(parent, std::string(name), folder.get(), shown)});
+    leftovers.push_back(
+        {shown, removeFolder(parent, std::string(name), folder.get(), shown, marked ? mark.substr(token.size()) : "")});
   }
   return leftovers;
 }

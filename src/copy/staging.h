@@ -1,5 +1,6 @@
 #pragma once
 
+#include "copy/remove_tree.h"
 #include "platform/errors.h"
 #include "platform/fd.h"
 
@@ -20,6 +21,12 @@ inline constexpr std::string_view kStagingMark = "com.tarnwell.staging";
 // (the token, in an extended attribute) that the tool made it.
 class Staging {
  public:
+  Staging() = default;
+  Staging(const Staging&) = delete;
+  Staging& operator=(const Staging&) = delete;
+  // One still held (an exception cut the work short) is removed.
+  ~Staging();
+
   // Makes one for the bundle `leaf` in the open `parent`, which
   // `parentShown` names, locks and marks it.
   static Result make(int parent, const std::string& parentShown, const std::string& leaf, Staging* staging);
@@ -31,8 +38,15 @@ class Staging {
   // below `leaf` (the whole copy): nothing else may have changed it.
   Result intact(const std::string& leaf, uint64_t entries) const;
 
-  // Removes it and everything in it, its lock last.
-  Result remove();
+  // Before the swap: the mark records the entries it may then hold that
+  // may be deleted, the copy (until the swap) and `old` (after it) when
+  // given, by device and inode. Nothing else in it is deleted, by this run
+  // or by the clean-up of a leftover after a kill.
+  Result recordRemovable(const struct stat& copy, const struct stat* old);
+
+  // Removes it and everything in it, its lock last. What stays on purpose
+  // (Removal::kept) stays in it, unmarked: no run removes it.
+  Removal remove();
 
   // Leaves it in place for good: it holds something that is not the
   // tool's to delete. Unmarked, no run removes it.
@@ -40,16 +54,19 @@ class Staging {
 
  private:
   int parent_ = -1;
-  std::string name_, shown_;
+  std::string name_, shown_, removable_;
   Fd folder_, lock_;
 };
 
 // Removes the staging folders that runs which are gone left for the bundle
-// `leaf` in `parent`: marked by the tool, and not locked by a live run.
+// `leaf` in `parent`, not locked by a live run: those marked by the tool
+// (only what the mark records, once it records something), and those of
+// root's, private, that hold nothing but perhaps an empty lock (a run
+// killed before it marked its folder, or one short of descriptors).
 // Nothing else is touched. One element for each folder removed or tried.
 struct Leftover {
   std::string shown;
-  Result removed;
+  Removal removed;
 };
 std::vector<Leftover> removeLeftovers(int parent, const std::string& parentShown, const std::string& leaf);
 

@@ -10,7 +10,7 @@
 namespace tarnwell {
 
 Swapped swapIntoPlace(int staging, int parent, const std::string& parentShown, const std::string& leaf,
-                      const struct stat* old) {
+                      const struct stat* old, bool deleteOld) {
   const std::string destination = joinPath(parentShown, leaf);
   const char* name = leaf.c_str();
   bool exchange = old != nullptr;
@@ -26,9 +26,10 @@ Swapped swapIntoPlace(int staging, int parent, const std::string& parentShown, c
     return swapped;
   }
   struct stat out;
-  if (!exchange || (old && statEntry(staging, leaf, &out) && out.st_dev == old->st_dev && out.st_ino == old->st_ino)) {
-    return swapped;
-  }
+  if (!exchange) return swapped;
+  const bool wasOld = old && statEntry(staging, leaf, &out) && out.st_dev == old->st_dev && out.st_ino == old->st_ino;
+  if (wasOld && deleteOld) return swapped;
+  swapped.surprise = !wasOld;
   const std::string kept = freshName("kept", leaf);
   swapped.keptAt = joinPath(parentShown, kept);
   if (int keptError = renameNoReplace(staging, name, parent, kept.c_str())) {

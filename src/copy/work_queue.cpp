@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <exception>
 
 #include <pthread.h>
 
@@ -13,7 +14,12 @@ WorkQueue::WorkQueue(size_t workers, size_t capacity) : capacity_(std::max<size_
   sigset_t all, previous;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &previous);
-  for (size_t i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+  // A thread the system refuses (a limit of processes, or of memory for
+  // its stack) leaves fewer workers; with none, the giver runs every job.
+  try {
+    for (size_t i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+  } catch (const std::exception&) {
+  }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 

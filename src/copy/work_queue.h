@@ -28,6 +28,8 @@ class WorkQueue {
   void giveFirst(std::function<void()> job);
   // Waits until every job given so far has run.
   void drain();
+  // The workers that started: fewer than asked for when the system refused threads.
+  size_t workers() const { return workers_.size(); }
 
   // One worker a core, at most four; none on one core.
   static size_t defaultWorkers();

@@ -9,6 +9,8 @@
 #include "platform/log.h"
 #include "platform/path.h"
 #include "platform/signals.h"
+#include "plist/limits.h"
+#include "plist/property_list.h"
 
 #include <cerrno>
 #include <chrono>
@@ -67,12 +69,13 @@ std::string duration(double seconds) {
 
 // Says how far a copy is, every few seconds once it has run that long, so
 // that a slow copy is told from a hung one; a short copy says nothing. One
-// thread of its own writes the lines; the copy's threads only count.
+// thread of its own writes the lines; the copy's threads only count. When
+// the system refuses the thread, nothing is said.
 class CopyReport {
  public:
   CopyReport(const std::string& name, const CopyCounts& counts)
       : name_("\"" + escapeText(name) + "\""), counts_(counts), watcher_(1, 1) {
-    watcher_.give([this] { watch(); });
+    if (watcher_.workers() > 0) watcher_.give([this] { watch(); });
   }
   ~CopyReport() { stop(); }
 
@@ -124,6 +127,15 @@ class CopyReport {
   WorkQueue watcher_;  // last: its thread is gone before anything it uses
 };
 
+// What a removal left, each part on a line of its own.
+void logRemoval(const Removal& removal) {
+  for (const std::string& line : removal.kept) logLine(line);
+  if (Result removed = removal.result(); !removed) {
+    logLine(removed.error());
+    explainRefusal(removed);
+  }
+}
+
 Result replaceBundle(const std::string& appPath, const std::string& toLocation) {
   const PathParts source = splitPath(appPath), destination = splitPath(toLocation);
   Fd sourceParent, parent;
@@ -137,12 +149,13 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
   }
   if (Result opened = openDirectory(destination.parent, &parent); !opened) return opened;
   for (const Leftover& leftover : removeLeftovers(parent.get(), destination.parent, destination.leaf)) {
-    logLine(leftover.removed ? "Removed " + escapeText(leftover.shown) + ", left by an interrupted run"
-                             : leftover.removed.error());
+    if (leftover.removed.complete()) logLine("Removed " + escapeText(leftover.shown) + ", left by an interrupted run");
+    logRemoval(leftover.removed);
   }
 
-  struct stat old;
-  bool replacing = statEntry(parent.get(), destination.leaf, &old);
+  struct stat old, copy;
+  std::string oldInfo, newInfo;
+  bool replacing = inspectBundle(parent.get(), destination.leaf, kMaxPlistBytes, &old, &oldInfo);
   if (replacing) logLine("App already exist , hence replacing");
 
   Staging staging;
@@ -156,9 +169,18 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
                            {staging.fd(), destination.leaf, staging.shown()}, rules, &entries);
   report.end(static_cast<bool>(placed));
   if (placed) placed = staging.intact(destination.leaf, entries);
+  if (placed && !inspectBundle(staging.fd(), destination.leaf, kMaxPlistBytes, &copy, &newInfo))
+    placed = Result::error("open", joinPath(staging.shown(), destination.leaf), errno);
+  // A user who may write /Applications could have renamed any bundle to
+  // this name: only the application being replaced is deleted (a link or
+  // a file holds nothing to take along).
+  const std::string identifier = bundleIdentifier(newInfo);
+  const bool deleteOld =
+      replacing && (!S_ISDIR(old.st_mode) || (!identifier.empty() && bundleIdentifier(oldInfo) == identifier));
+  if (placed) placed = staging.recordRemovable(copy, deleteOld ? &old : nullptr);
   if (placed) {
-    Swapped swapped =
-        swapIntoPlace(staging.fd(), parent.get(), destination.parent, destination.leaf, replacing ? &old : nullptr);
+    Swapped swapped = swapIntoPlace(staging.fd(), parent.get(), destination.parent, destination.leaf,
+                                    replacing ? &old : nullptr, deleteOld);
     placed = std::move(swapped.result);
     if (!swapped.keptAt.empty()) {
       std::string keptAt = swapped.keptAt;
@@ -168,16 +190,17 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
         keptAt = joinPath(staging.shown(), destination.leaf);
         staging.keep();
       }
-      logLine("Another process put an entry at " + escapeText(toLocation) + " during the copy; it is kept at " +
-              escapeText(keptAt));
+      logLine(swapped.surprise ? "Another process put an entry at " + escapeText(toLocation) +
+                                     " during the copy; it is kept at " + escapeText(keptAt)
+                               : "The bundle at " + escapeText(toLocation) +
+                                     " is not the one being installed (its identifier is \"" +
+                                     escapeText(bundleIdentifier(oldInfo)) + "\", not \"" + escapeText(identifier) +
+                                     "\"); it is kept at " + escapeText(keptAt));
     }
   }
   // The old bundle, if it was swapped out, goes with the staging folder. A
   // folder that cannot be removed now is a leftover the next run removes.
-  if (Result removed = staging.remove(); !removed) {
-    logLine(removed.error());
-    explainRefusal(removed);
-  }
+  logRemoval(staging.remove());
   return placed;
 }
 

@@ -11,6 +11,8 @@
 #include "process/silicon.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <new>
 
 namespace tarnwell {
 namespace {
@@ -85,14 +87,19 @@ InstallOutcome installAppsAndPkg(const std::string& mountPoint, const std::strin
       logLine("intallfile : " + escapeText(name) + " not found");
       return outcome;
     }
-    bool installed;
-    if (name.ends_with(".app")) {
-      installed = installApp(itemPath, name, &outcome.unhide);
-    } else if (name.ends_with(".pkg")) {
-      installed = installPackage(itemPath);
-    } else {
-      logLine("Not handled " + escapeText(name));
-      installed = false;
+    bool installed = false;
+    try {
+      if (name.ends_with(".app")) {
+        installed = installApp(itemPath, name, &outcome.unhide);
+      } else if (name.ends_with(".pkg")) {
+        installed = installPackage(itemPath);
+      } else {
+        logLine("Not handled " + escapeText(name));
+      }
+    } catch (const std::bad_alloc&) {
+      // Memory refused (RLIMIT_AS): what the item made is undone on the
+      // way here, and the run still cleans up.
+      logLine(describeError("install", itemPath, ENOMEM));
     }
     if (!installed || stopSignal() != 0) return outcome;
   }

@@ -62,6 +62,19 @@ AttachResult attachedVolume(const std::string& resultFile, int made) {
   return attach;
 }
 
+// Stopped during the attach: hdiutil may have attached the volume, and
+// answered, before it was ended. An answer that reads as one gives the
+// volume to detach; the saved result goes either way.
+[[noreturn]] void endStoppedAttach(const std::string& resultFile, int made) {
+  std::string content;
+  AttachResult attach;
+  if (readMadeFile(made, resultFile, kMaxPlistBytes, &content)) attach = readAttachResult(content);
+  if (entryExists(resultFile)) removeFiles(resultFile);
+  if (attach.outcome == AttachResult::Outcome::Found)
+    unmountDMG(attach.mountPoint, ImageDisk::seen(attach.imageDevice));
+  endRun(1);
+}
+
 // Nothing runs from a base directory that others could change: they would
 // choose the attach result, and where root's shell writes it.
 void checkBase() {
@@ -104,6 +117,7 @@ void install(const std::vector<std::string>& files, const std::string& fromDmg) 
                               escapeShellWord(joinPath(basePath(), fromDmg)) + ">" + escapeShellWord(resultFile);
   logLine("Mount cmd ->" + escapeText(command));
   auto status = parseStatusText(GetOutput("/bin/bash", command));
+  if (stopSignal()) endStoppedAttach(resultFile, made.get());
   if (!status || *status != 0) {
     logLine("Error in mounting " + escapeText(fromDmg));
     endRun(26);

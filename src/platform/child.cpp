@@ -199,8 +199,8 @@ Child::Child(Child&& other) noexcept
       startError_(std::move(other.startError_)) {}
 
 Child::~Child() {
-  // A child given up on after a time-out is left to run; one that has
-  // already ended is reaped here so that no zombie stays behind.
+  // A child that even SIGKILL did not end is left; one that has already
+  // ended is reaped here so that no zombie stays behind.
   if (pid_ > 0 && !reaped_) waitpid(pid_, nullptr, WNOHANG);
 }
 

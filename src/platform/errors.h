@@ -23,7 +23,9 @@ std::string describeStop(std::string_view action, std::string_view path, int sig
 class [[nodiscard]] Result {
  public:
   Result() = default;
-  static Result failure(std::string description) { return Result(std::move(description)); }
+  static Result failure(std::string description, int errorNumber = 0) {
+    return Result(std::move(description), errorNumber);
+  }
   static Result error(std::string_view action, std::string_view path, int errorNumber) {
     return Result(describeError(action, path, errorNumber), errorNumber);
   }

@@ -26,6 +26,28 @@ bool entryExists(const std::string& path) {
   return lstat(path.c_str(), &info) == 0;
 }
 
+namespace {
+
+// The whole of the open file `fd`, refused when larger than `maxBytes`.
+Result readAll(int fd, const std::string& path, size_t maxBytes, std::string* content) {
+  content->clear();
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = pread(fd, buffer, sizeof buffer, static_cast<off_t>(content->size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Result::error("read", path, errno);
+    if (content->size() + static_cast<size_t>(n) > maxBytes) return Result::error("read", path, EFBIG);
+    if (n == 0) return {};
+    content->append(buffer, static_cast<size_t>(n));
+  }
+}
+
+std::string notRegular(const struct stat& info) {
+  return S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "it is not a regular file";
+}
+
+}  // namespace
+
 Result createPrivateFile(const std::string& path, Fd* file) {
   if (unlink(path.c_str()) != 0 && errno != ENOENT) return Result::error("remove", path, errno);
   file->reset(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -38,10 +60,8 @@ Result readMadeFile(int made, const std::string& path, size_t maxBytes, std::str
   struct stat info, own;
   if (!fd.valid() || fstat(fd.get(), &info) != 0 || fstat(made, &own) != 0) return Result::error("read", path, errno);
   std::string why;
-  if (S_ISDIR(info.st_mode)) {
-    why = std::strerror(EISDIR);
-  } else if (!S_ISREG(info.st_mode)) {
-    why = "it is not a regular file";
+  if (!S_ISREG(info.st_mode)) {
+    why = notRegular(info);
   } else if (info.st_dev != own.st_dev || info.st_ino != own.st_ino) {
     why = "it is not the file the tool made";
   } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
@@ -52,16 +72,16 @@ Result readMadeFile(int made, const std::string& path, size_t maxBytes, std::str
     why = "others may write to it";
   }
   if (!why.empty()) return Result::failure(describeFailure("read", path, why));
-  content->clear();
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = pread(made, buffer, sizeof buffer, static_cast<off_t>(content->size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Result::error("read", path, errno);
-    if (content->size() + static_cast<size_t>(n) > maxBytes) return Result::error("read", path, EFBIG);
-    if (n == 0) return {};
-    content->append(buffer, static_cast<size_t>(n));
-  }
+  return readAll(made, path, maxBytes, content);
+}
+
+Result readFileAt(int directory, const std::string& name, const std::string& path, size_t maxBytes,
+                  std::string* content) {
+  Fd fd(openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info;
+  if (!fd.valid() || fstat(fd.get(), &info) != 0) return Result::error("read", path, errno);
+  if (!S_ISREG(info.st_mode)) return Result::failure(describeFailure("read", path, notRegular(info)));
+  return readAll(fd.get(), path, maxBytes, content);
 }
 
 Result listDirectory(const std::string& path, std::vector<std::string>* names) {

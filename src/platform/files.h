@@ -25,6 +25,12 @@ Result createPrivateFile(const std::string& path, Fd* file);
 // or device is refused without being waited on.
 Result readMadeFile(int made, const std::string& path, size_t maxBytes, std::string* content);
 
+// The whole regular file `name` in the open `directory`, which `path`
+// names in errors, refused when it is larger than `maxBytes`. A link is
+// not followed, and a FIFO or device is refused without being waited on.
+Result readFileAt(int directory, const std::string& name, const std::string& path, size_t maxBytes,
+                  std::string* content);
+
 // Names directly inside a directory, in the order the system gives them.
 Result listDirectory(const std::string& path, std::vector<std::string>* names);
 

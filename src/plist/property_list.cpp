@@ -180,4 +180,11 @@ PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::stri
   return result;
 }
 
+std::string bundleIdentifier(std::string_view infoPlist) {
+  static const std::vector<std::string> kKey = {"CFBundleIdentifier"};
+  PlistParse parse = parsePropertyList(infoPlist, kKey);
+  const PlistNode* identifier = parse.ok ? parse.root.find(kKey[0]) : nullptr;
+  return identifier && identifier->kind == PlistNode::Kind::String ? identifier->text : std::string();
+}
+
 }  // namespace tarnwell

@@ -28,4 +28,8 @@ struct PlistParse {
 // XML and binary property lists; `keys` are the dictionary keys to keep.
 PlistParse parsePropertyList(std::string_view bytes, const std::vector<std::string>& keys);
 
+// The CFBundleIdentifier of an application's Info.plist; empty when the
+// bytes hold none, or are not a property list within the bounds.
+std::string bundleIdentifier(std::string_view infoPlist);
+
 }  // namespace tarnwell

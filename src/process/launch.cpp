@@ -5,8 +5,6 @@
 #include "platform/signals.h"
 #include "process/child_stop.h"
 
-#include <csignal>
-
 namespace tarnwell {
 namespace {
 constexpr const char* kName = "launchProcess(atPath:withArgs:_:timeout:)";
@@ -26,7 +24,9 @@ int32_t launchProcess(const std::string& atPath, const std::vector<std::string>&
 
   // Each turn ends as soon as the child does, and counts one unit whatever
   // its length. A child still running when the budget is spent, or a wait
-  // that fails, is given up on: asking it for a status would be meaningless.
+  // that fails, is given up on: asking it for a status would be
+  // meaningless. It is ended as after a stop, so that the volume it reads
+  // from is not detached under it.
   for (int64_t budget = timeout > 1 ? timeout : 1; budget > 0; --budget) {
     WaitResult result = child.wait(kTurn, true);
     if (result == WaitResult::Interrupted) {
@@ -43,7 +43,7 @@ int32_t launchProcess(const std::string& atPath, const std::vector<std::string>&
     }
   }
   logLine(std::string(kName) + ":Execution time out");
-  child.signalGroup(SIGTERM);
+  endAfterStop(child, std::chrono::milliseconds(0));
   return 1;
 }
 

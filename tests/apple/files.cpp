@@ -45,10 +45,14 @@ class Usable {
   int owned_ = -1;
 };
 
+// Like the calls that read them, this leaves errno alone.
 unsigned flagsOf(int fd) {
+  const int saved = errno;
   char text[16] = {};
-  return !isLink(fd) && ::fgetxattr(Usable(fd).fd, kFlags, text, sizeof text - 1) > 0 ? std::strtoul(text, nullptr, 0)
-                                                                                      : 0;
+  unsigned flags =
+      !isLink(fd) && ::fgetxattr(Usable(fd).fd, kFlags, text, sizeof text - 1) > 0 ? std::strtoul(text, nullptr, 0) : 0;
+  errno = saved;
+  return flags;
 }
 
 // What every call refuses before it looks at the file: options the
