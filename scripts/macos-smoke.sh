@@ -8,14 +8,17 @@
 # of hdiutil, pkgbuild, pkgutil, chflags or Apple's xattr exists, and no Mac
 # was at hand. Expect to mend it on its first run.
 #
-# It builds the universal binary natively; makes a disk image holding a
-# flat package and a small application bundle that arrives as hostile as a
-# download can (hidden, a locked file, quarantined, a file of another user
-# with mode 0777, a setuid file); lays the tool out in a fresh root-owned
-# base directory; installs both items with it; checks that the bundle in
-# /Applications is one an admin can leave there, the package's receipt is
-# there and the image is detached; and removes everything it made, whatever
-# the checks found. It refuses to start where it could touch anything that
+# It builds the universal binary natively; makes a quarantined HFS+ disk
+# image holding a flat package and a small application bundle, signed ad
+# hoc, that arrives as hostile as a download can (hidden, a locked file,
+# quarantined, a file of another user with mode 0777, a setuid file), and
+# an APFS image holding a second version of the bundle; lays the tool out
+# in a fresh root-owned base directory; installs both items from the first
+# image, then replaces the bundle from the second; checks after each run
+# that the bundle in /Applications is one an admin can leave there, still
+# valid to codesign, the package's receipt is there, the image is detached
+# and the tool's lines reached the unified log; and removes everything it
+# made, whatever the checks found. It refuses to start where it could touch anything that
 # it did not make.
 set -euo pipefail
 
@@ -69,13 +72,15 @@ cleanup() {
   trap - EXIT INT TERM HUP
   set +e
   if [ "$inspecting" = 1 ]; then hdiutil detach -quiet -force "$work/inspect"; fi
-  # The tool detaches the image itself; a failed run may not have.
-  device=$(hdiutil info | awk -v img="$image" '/^=+$/ {mine = 0}
-    $1 == "image-path" {mine = (substr($0, index($0, ":") + 2) == img)}
-    mine && $1 ~ /^\/dev\/disk[0-9]+$/ {print $1; exit}')
-  if [ -n "$device" ]; then
-    hdiutil detach -quiet -force "$device" || problem=1
-  fi
+  # The tool detaches the images itself; a failed run may not have.
+  for attached in "$image" "$base/Smoke2.dmg"; do
+    device=$(hdiutil info | awk -v img="$attached" '/^=+$/ {mine = 0}
+      $1 == "image-path" {mine = (substr($0, index($0, ":") + 2) == img)}
+      mine && $1 ~ /^\/dev\/disk[0-9]+$/ {print $1; exit}')
+    if [ -n "$device" ]; then
+      hdiutil detach -quiet -force "$device" || problem=1
+    fi
+  done
   if [ "$ran_tool" = 1 ]; then
     for path in "$app" /Applications/.tarnwell-staging.Smoke.app.* /Applications/.tarnwell-kept.Smoke.app.*; do
       if [ -e "$path" ] || [ -L "$path" ]; then
@@ -155,6 +160,15 @@ echo "another user's, writable by all" >"$bundle/Contents/Resources/Owned.txt"
 chown 501:20 "$bundle/Contents/Resources/Owned.txt"
 chmod 0777 "$bundle/Contents/Resources/Owned.txt"
 echo "locked" >"$bundle/Contents/Resources/Locked.txt"
+echo 1 >"$bundle/Contents/Resources/Version.txt"
+# Signed before the marks go on: codesign refuses Finder information.
+codesign --force --sign - "$bundle" >/dev/null 2>&1 || refuse "codesign could not sign $bundle"
+# The second version, for the replacement, on an APFS image.
+mkdir "$work/src2"
+ditto "$bundle" "$work/src2/Smoke.app"
+echo 2 >"$work/src2/Smoke.app/Contents/Resources/Version.txt"
+codesign --force --sign - "$work/src2/Smoke.app" >/dev/null 2>&1 || refuse "codesign could not sign the second Smoke.app"
+hdiutil create -quiet -fs APFS -format UDZO -volname "Tarnwell Smoke 2" -srcfolder "$work/src2" "$work/Smoke2.dmg"
 xattr -w com.apple.quarantine "0083;00000000;Safari;" "$bundle"
 xattr -w com.apple.quarantine "0083;00000000;Safari;" "$bundle/Contents/MacOS/Smoke"
 chflags uchg "$bundle/Contents/Resources/Locked.txt"
@@ -163,6 +177,8 @@ echo "installed by the tarnwell smoke test" >"$work/payload/smoke.txt"
 pkgbuild --root "$work/payload" --identifier "$package_id" --version 1.0 \
   --install-location "$payload" "$src/Smoke.pkg" >/dev/null
 hdiutil create -quiet -fs HFS+ -format UDZO -volname "Tarnwell Smoke" -srcfolder "$src" "$work/Smoke.dmg"
+# As a browser leaves a download: the mounted volume's files read as quarantined.
+xattr -w com.apple.quarantine "0083;00000000;Safari;" "$work/Smoke.dmg"
 
 # A check is only as good as what reaches it: say which of the marks the
 # image really carries, as the tool will see them.
@@ -188,43 +204,68 @@ mkdir -m 0755 "$base/Tools" "$base/Tools/bin"
 chown -R root:wheel "$base"
 install -o root -g wheel -m 0755 "$work/build/tarnwell" "$base/Tools/bin/tarnwell"
 install -o root -g wheel -m 0644 "$work/Smoke.dmg" "$image"
+install -o root -g wheel -m 0644 "$work/Smoke2.dmg" "$base/Smoke2.dmg"
+xattr -w com.apple.quarantine "0083;00000000;Safari;" "$image"
 
-echo "macos-smoke: running $base/Tools/bin/tarnwell Smoke.dmg Smoke.pkg Smoke.app"
-ran_tool=1
-status=0
-(cd / && "$base/Tools/bin/tarnwell" Smoke.dmg Smoke.pkg Smoke.app) >"$work/tool.out" 2>"$work/tool.log" || status=$?
+# One run of the tool, and what an admin would check after it.
+run() {
+  local image_name=$1 version=$2 started status=0
+  shift 2
+  echo "macos-smoke: running $base/Tools/bin/tarnwell $image_name $*"
+  ran_tool=1
+  started=$(date '+%Y-%m-%d %H:%M:%S')
+  (cd / && "$base/Tools/bin/tarnwell" "$image_name" "$@") >"$work/tool.out" 2>"$work/tool.log" || status=$?
+  cat "$work/tool.log" >>"$work/tool.logs"
+  if [ "$status" = 0 ]; then pass "exit status 0"; else fail "exit status $status"; fi
+  for line in "${expected_lines[@]}"; do
+    if grep -F "$line" "$work/tool.log" >/dev/null; then pass "log says \"$line\""; else fail "log lacks \"$line\""; fi
+  done
+  sleep 2  # the unified log takes a moment
+  if log show --style compact --start "$started" --predicate 'process == "tarnwell"' 2>/dev/null |
+    grep -F "App Copied successfully" >/dev/null; then
+    pass "the unified log has the tool's lines (log show --predicate 'process == \"tarnwell\"')"
+  else
+    fail "the unified log lacks the tool's lines"
+  fi
+  if [ -d "$app" ] && [ ! -L "$app" ]; then
+    owners() { find "$app" \( ! -user root -o ! -group admin \) -exec stat -f '%Su:%Sg %N' {} +; }
+    writable() { find "$app" \( -perm -g+w -o -perm -o+w \) -exec stat -f '%Sp %N' {} +; }
+    setid() { find "$app" \( -perm -4000 -o -perm -2000 \) -exec stat -f '%Sp %N' {} +; }
+    quarantined() {
+      local list
+      list=$(xattr -r "$app") || return 1
+      grep -F com.apple.quarantine <<<"$list" || true
+    }
+    hidden() { find "$app" -maxdepth 0 -flags +hidden; }
+    locked() { find "$app" -flags +uchg; }
+    unsigned() { codesign --verify --strict "$app" 2>&1 || true; }
+    leftovers() { find /Applications -maxdepth 1 -name '.tarnwell-*.Smoke.app.*'; }
+    none "$app and everything inside owned by root, group admin" owners
+    none "no group or other write inside $app" writable
+    none "no setuid or setgid bit inside $app" setid
+    none "no com.apple.quarantine on any file inside $app" quarantined
+    none "$app not hidden" hidden
+    none "no locked (uchg) file inside $app" locked
+    none "codesign --verify --strict $app" unsigned
+    none "no staging or kept folder of Smoke.app left in /Applications" leftovers
+    if [ "$(cat "$app/Contents/Resources/Version.txt")" = "$version" ]; then pass "$app is version $version"; else fail "$app is not version $version"; fi
+  else
+    fail "$app is not there as a folder"
+  fi
+  if hdiutil info | grep -F "$base/$image_name" >/dev/null; then fail "$image_name still attached"; else pass "$image_name detached"; fi
+}
 
-if [ "$status" = 0 ]; then pass "exit status 0"; else fail "exit status $status"; fi
-for line in "App Copied successfully" "App is hidden, Hence Unhid app"; do
-  if grep -F "$line" "$work/tool.log" >/dev/null; then pass "log says \"$line\""; else fail "log lacks \"$line\""; fi
-done
-if [ -d "$app" ] && [ ! -L "$app" ]; then
-  owners() { find "$app" \( ! -user root -o ! -group admin \) -exec stat -f '%Su:%Sg %N' {} +; }
-  writable() { find "$app" \( -perm -g+w -o -perm -o+w \) -exec stat -f '%Sp %N' {} +; }
-  setid() { find "$app" \( -perm -4000 -o -perm -2000 \) -exec stat -f '%Sp %N' {} +; }
-  quarantined() {
-    local list
-    list=$(xattr -r "$app") || return 1
-    grep -F com.apple.quarantine <<<"$list" || true
-  }
-  hidden() { find "$app" -maxdepth 0 -flags +hidden; }
-  locked() { find "$app" -flags +uchg; }
-  none "$app and everything inside owned by root, group admin" owners
-  none "no group or other write inside $app" writable
-  none "no setuid or setgid bit inside $app" setid
-  none "no com.apple.quarantine inside $app" quarantined
-  none "$app not hidden" hidden
-  none "no locked (uchg) file inside $app" locked
-else
-  fail "$app is not there as a folder"
-fi
+expected_lines=("App Copied successfully" "App is hidden, Hence Unhid app")
+run Smoke.dmg 1 Smoke.pkg Smoke.app
 if pkgutil --pkgs | grep -xF "$package_id" >/dev/null; then pass "receipt $package_id there"; else fail "no receipt $package_id"; fi
 if [ -f "$payload/smoke.txt" ]; then pass "package payload in $payload"; else fail "no package payload in $payload"; fi
-if hdiutil info | grep -F "$image" >/dev/null; then fail "$image still attached"; else pass "$image detached"; fi
+# The replacement: the swap (RENAME_SWAP on APFS) and the removal of the old bundle.
+expected_lines=("App already exist , hence replacing" "App Copied successfully")
+run Smoke2.dmg 2 Smoke.app
 
 if [ "$failed" != 0 ]; then
-  echo "macos-smoke: the tool's log:"
-  cat "$work/tool.log"
+  echo "macos-smoke: the tool's logs:"
+  cat "$work/tool.logs"
   echo "macos-smoke: FAILED; removing what it made"
   exit 1
 fi
