@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace tarnwell {
 
 // The extended attribute that marks a staging folder as the tool's own:
