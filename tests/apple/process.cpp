@@ -163,8 +163,9 @@ void standin_syslog(int level, const char* format, ...) {
   va_end(args);
   const std::string file = "/standin/syslog." + std::to_string(getpid());
   int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd >= 0 && write(fd, record.data(), record.size()) >= 0) {
+  if (fd >= 0) {
+    (void)!write(fd, record.data(), record.size());  // a record lost fails the tests' comparison
+    close(fd);
   }
-  if (fd >= 0) close(fd);
   errno = saved;
 }
