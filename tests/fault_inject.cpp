@@ -51,8 +51,7 @@ extern "C" ssize_t fgetxattr(int fd, const char* name, void* value, size_t size)
 
 extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
   const char* fault = getenv("TARNWELL_FAULT_XATTR");
-  if (fault && strcmp(fault, "refuse") == 0 && strncmp(name, "user.com.apple.", 15) == 0 &&
-      tool()) {
+  if (fault && strcmp(fault, "refuse") == 0 && strncmp(name, "user.com.apple.", 15) == 0 && tool()) {
     errno = EPERM;
     return -1;
   }
