@@ -89,7 +89,8 @@ void settle() { run("/bin/sync", {}); }
 // The tool's copy, through descriptors as it installs a bundle.
 bool copyWithTool(const fs::path& from, const fs::path& to, size_t workers) {
   Fd fromParent, toParent;
-  const CopyRules rules{0, [] { return 0; }, [](const std::string&) {}, workers};
+  Notes notes;
+  const CopyRules rules{0, [] { return 0; }, &notes, workers};
   uint64_t entries = 0;
   Result copied = openDirectory(from.parent_path(), &fromParent);
   if (copied) copied = openDirectory(to.parent_path(), &toParent);

@@ -3,7 +3,7 @@
 // with EIO, on descriptors of entries in /Applications (not the tool's
 // staging folders): the hidden mark of an installed bundle; =refuse makes
 // fsetxattr of the stand-ins for macOS's own attributes (user.com.apple.*)
-// fail with EPERM. Every other call goes to the C library.
+// fail with EPERM, =deny with EACCES. Every other call goes to the C library.
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -44,9 +44,9 @@ extern "C" ssize_t fgetxattr(int fd, const char* name, void* value, size_t size)
 
 extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
   const char* fault = getenv("TARNWELL_FAULT_XATTR");
-  if (fault && strcmp(fault, "refuse") == 0 && strncmp(name, "user.com.apple.", 15) == 0 &&
-      strcmp(program_invocation_short_name, "tarnwell") == 0) {
-    errno = EPERM;
+  if (fault && (strcmp(fault, "refuse") == 0 || strcmp(fault, "deny") == 0) &&
+      strncmp(name, "user.com.apple.", 15) == 0 && strcmp(program_invocation_short_name, "tarnwell") == 0) {
+    errno = fault[0] == 'd' ? EACCES : EPERM;
     return -1;
   }
   static auto real = next<int (*)(int, const char*, const void*, size_t, int)>("fsetxattr");

@@ -8,18 +8,44 @@
 #include "copy/entry.h"
 #include "platform/system_copy.h"
 
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
 namespace tarnwell {
 
+// What a copy went on without, for the log (a dropped bit, a refused
+// attribute): a line a kind, not a line an entry, however many entries
+// the image holds. A kind met once is told as it is; one met more often
+// by its count, the bundle and a few of the entries. From any thread.
+class Notes {
+ public:
+  // The line `head "PATH"tail`, PATH the shown path of `entry`.
+  void add(const std::string& head, const Entry& entry, const std::string& tail = {});
+  // Each kind's line, in the order first met; then none are kept.
+  void tell(const std::function<void(const std::string&)>& log);
+
+ private:
+  static constexpr size_t kExamples = 3, kKinds = 16;
+  struct Kind {
+    std::string head, tail, item;
+    uint64_t count = 0;
+    std::vector<std::string> examples;
+  };
+  std::mutex lock_;
+  std::vector<Kind> kinds_;
+  uint64_t others_ = 0;  // of kinds past the first kKinds
+};
+
 struct CopyRules {
   gid_t group;  // of every installed entry; the owner is root
   StopCheck stopped;
-  std::function<void(const std::string&)> note;  // a line for the log; from any thread
-  size_t workers;                                // threads that copy files while one walks; none: one thread does all
+  Notes* notes;
+  size_t workers;  // threads that copy files while one walks; none: one thread does all
 };
 
 // The group an installed bundle belongs to: "admin" where it exists, else 0.

@@ -1,7 +1,5 @@
 #include "copy/directory_chain.h"
 
-#include "platform/path.h"
-
 #include <cerrno>
 
 #include <fcntl.h>
@@ -20,11 +18,12 @@ const char* cName(std::string_view name) { return name.data(); }
 DirectoryChain::DirectoryChain(int root, std::string rootShown)
     : root_(root), rootWhere_(rootNode(std::move(rootShown))) {}
 
-Result DirectoryChain::push(std::string_view name) {
+Result DirectoryChain::push(std::string_view name, struct stat* seen) {
   auto opened = std::make_shared<Fd>(openat(fd(), cName(name), kDirectoryFlags));
   struct stat info;
   if (!opened->valid() || fstat(opened->get(), &info) != 0) return Result::error("open", shown(name), errno);
-  levels_.push_back({std::move(opened), info, childNode(where(), name)});
+  if (seen) *seen = info;
+  levels_.push_back({std::move(opened), {info.st_dev, info.st_ino}, childNode(where(), name)});
   if (levels_.size() - firstOpen_ > kOpenLevels) levels_[firstOpen_++].fd.reset();
   return {};
 }
@@ -39,7 +38,7 @@ Result DirectoryChain::pop() {
   auto reopened = std::make_shared<Fd>(openat(popped.fd->get(), "..", kDirectoryFlags));
   struct stat info;
   if (!reopened->valid() || fstat(reopened->get(), &info) != 0) return Result::error("open", shown(), errno);
-  if (info.st_dev != parent.info.st_dev || info.st_ino != parent.info.st_ino) {
+  if (!(Identity{info.st_dev, info.st_ino} == parent.identity)) {
     return Result::failure(describeFailure("open", shown(), "it was moved while being read"));
   }
   parent.fd = std::move(reopened);
@@ -49,19 +48,7 @@ Result DirectoryChain::pop() {
 
 DirectoryChain::Identity DirectoryChain::identity() const {
   if (levels_.empty()) return {};
-  return {levels_.back().info.st_dev, levels_.back().info.st_ino};
-}
-
-Result openDirectory(const std::string& path, Fd* directory) {
-  if (path.empty() || path[0] != '/') return Result::error("open", path, EINVAL);
-  Fd at(open("/", kDirectoryFlags));
-  for (std::string_view name : pathComponents(path)) {
-    if (!at.valid()) break;
-    at.reset(openat(at.get(), std::string(name).c_str(), kDirectoryFlags));
-  }
-  if (!at.valid()) return Result::error("open", path, errno);
-  *directory = std::move(at);
-  return {};
+  return levels_.back().identity;
 }
 
 bool statEntry(int directory, std::string_view name, struct stat* info) {

@@ -3,6 +3,7 @@
 #include "copy/entry.h"
 #include "platform/errors.h"
 #include "platform/fd.h"
+#include "platform/files.h"
 
 #include <memory>
 #include <string>
@@ -29,8 +30,9 @@ class DirectoryChain {
   // `root` stays the caller's and must outlive the chain.
   DirectoryChain(int root, std::string rootShown);
 
-  // Goes down into `name` in the current directory.
-  Result push(std::string_view name);
+  // Goes down into `name` in the current directory, whose fstat goes to
+  // `seen` when asked for.
+  Result push(std::string_view name, struct stat* seen = nullptr);
   // Goes back up one level.
   Result pop();
 
@@ -38,8 +40,6 @@ class DirectoryChain {
   // The current directory's descriptor, to share; none for the root.
   std::shared_ptr<const Fd> sharedFd() const { return levels_.empty() ? nullptr : levels_.back().fd; }
   size_t depth() const { return levels_.size(); }
-  // The fstat of the current directory (not of the root).
-  const struct stat& info() const { return levels_.back().info; }
   // The name of the current directory in its parent.
   const std::string& name() const { return levels_.back().where->name; }
   const Where& where() const { return levels_.empty() ? rootWhere_ : levels_.back().where; }
@@ -57,9 +57,10 @@ class DirectoryChain {
   std::string shown(std::string_view name = {}) const { return shownPath(where().get(), name); }
 
  private:
+  // A small frame a level: a removal has no depth limit.
   struct Level {
     std::shared_ptr<Fd> fd;
-    struct stat info;
+    Identity identity;
     Where where;
   };
 
@@ -68,9 +69,6 @@ class DirectoryChain {
   std::vector<Level> levels_;
   size_t firstOpen_ = 0;  // levels before it have let their descriptor go
 };
-
-// The open directory at the absolute `path`, following no link on the way.
-Result openDirectory(const std::string& path, Fd* directory);
 
 // The entry itself, a link included; false with errno set when there is none.
 bool statEntry(int directory, std::string_view name, struct stat* info);

@@ -6,6 +6,7 @@
 #include "platform/system_copy.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 #include <dirent.h>
@@ -16,8 +17,8 @@ namespace tarnwell {
 namespace {
 
 // Another process may add entries to a directory being emptied (a user
-// who kept a descriptor inside an old bundle); it is listed again this
-// many times before the removal gives up.
+// who kept a descriptor inside an old bundle); it is listed again, up to
+// this many times, before the removal gives up.
 constexpr int kRelists = 8;
 
 bool isDirectory(int directory, std::string_view name, unsigned char type) {
@@ -35,73 +36,54 @@ Result removeEntry(int directory, std::string_view name, bool folder, const Dire
   return Result::error("remove", chain.shown(name), errno);
 }
 
-// Empties the directory the chain ends in, then everything below `depth`.
-// Each level keeps the names of the folders inside it still to be done.
-Result emptyBelow(DirectoryChain& chain, size_t depth) {
-  struct Level {
-    std::string folders;  // names, each followed by a NUL
-    size_t next = 0;
-    int listed = 0;
-  };
-  std::vector<Level> levels(1);
-  for (;;) {
-    Level& level = levels.back();
-    if (level.next == level.folders.size()) {
-      if (level.listed == kRelists) return Result::error("remove", chain.shown(), ENOTEMPTY);
-      Listing listing;
-      if (Result listed = Listing::read(chain.fd(), chain.shown(), &listing); !listed) return listed;
-      ++level.listed;
-      level.folders.clear();
-      level.next = 0;
-      std::string_view name;
-      unsigned char type;
-      while (listing.next(&name, &type)) {
-        if (isDirectory(chain.fd(), name, type)) {
-          level.folders.append(name.data(), name.size() + 1);
-        } else if (Result removed = removeEntry(chain.fd(), name, false, chain); !removed) {
-          return removed;
-        }
-      }
-      if (level.folders.empty()) {
-        // Empty: done with it, and with its entry in the level above.
-        if (chain.depth() == depth) return {};
-        std::string folder = chain.name();
-        if (Result up = chain.pop(); !up) return up;
-        levels.pop_back();
-        if (Result removed = removeEntry(chain.fd(), folder, true, chain); !removed) return removed;
-        continue;
-      }
-    }
-    std::string_view name(level.folders.data() + level.next);
-    level.next += name.size() + 1;
-    Result down = chain.push(name);
-    if (!down) {
-      // Gone meanwhile, or no longer a folder: the next listing tells.
-      if (down.code() == ENOENT || down.code() == ENOTDIR) continue;
-      return down;
-    }
-    levels.emplace_back();
-  }
-}
-
 }  // namespace
 
-Result removeContents(int directory, const std::string& shown) {
-  DirectoryChain chain(directory, shown);
-  return emptyBelow(chain, 0);
-}
-
+// Each folder is listed once, its entries removed and its folders emptied
+// in turn, and then it is removed itself. Paths are made only for a line
+// that needs one: the work is linear in the entries, at any depth.
 Result removeTree(int directory, const std::string& name, const std::string& shown) {
   struct stat info;
   if (!statEntry(directory, name, &info)) return errno == ENOENT ? Result() : Result::error("remove", shown, errno);
-  if (S_ISDIR(info.st_mode)) {
-    DirectoryChain inside(directory, splitPath(shown).parent);
-    if (Result down = inside.push(name); !down) return down;
-    if (Result emptied = emptyBelow(inside, 1); !emptied) return emptied;
-    if (Result up = inside.pop(); !up) return up;
+  if (!S_ISDIR(info.st_mode)) {
+    if (unlinkat(directory, name.c_str(), 0) != 0 && errno != ENOENT) return Result::error("remove", shown, errno);
+    return {};
   }
-  if (unlinkat(directory, name.c_str(), S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) != 0 && errno != ENOENT) {
-    return Result::error("remove", shown, errno);
+  DirectoryChain chain(directory, splitPath(shown).parent);
+  Listings listings(directory);
+  auto list = [&] { return listings.push(chain.fd(), [&] { return chain.shown(); }); };
+  std::vector<uint8_t> listed(1, 1);  // how often each level was listed
+  if (Result down = chain.push(name); !down) return down;
+  if (Result first = list(); !first) return first;
+  std::string_view entry;
+  unsigned char type;
+  while (chain.depth() > 0) {
+    if (listings.next(&entry, &type)) {
+      if (!isDirectory(chain.fd(), entry, type)) {
+        if (Result removed = removeEntry(chain.fd(), entry, false, chain); !removed) return removed;
+        continue;
+      }
+      if (Result down = chain.push(entry); !down) {
+        // Gone meanwhile, or no longer a folder: the next listing tells.
+        if (down.code() == ENOENT || down.code() == ENOTDIR) continue;
+        return down;
+      }
+      if (Result inside = list(); !inside) return inside;
+      listed.push_back(1);
+      continue;
+    }
+    if (!listings.failure()) return listings.failure();
+    listings.pop();
+    const std::string folder = chain.name();
+    if (Result up = chain.pop(); !up) return up;
+    Result removed = removeEntry(chain.fd(), folder, true, chain);
+    if (!removed && (removed.code() == ENOTEMPTY || removed.code() == EEXIST) && listed.back() < kRelists) {
+      if (Result down = chain.push(folder); !down) return down;
+      if (Result again = list(); !again) return again;
+      ++listed.back();
+      continue;
+    }
+    if (!removed) return removed;
+    listed.pop_back();
   }
   return {};
 }

@@ -7,12 +7,9 @@
 namespace tarnwell {
 
 // Removes `name` in the open `directory` and everything below it, at any
-// depth, with a bounded number of descriptors; links are removed, never
-// followed. For entries inside a folder private to the tool.
+// depth, with a bounded number of descriptors and of memory (the listings
+// may go to a file in `directory`); links are removed, never followed. For
+// entries inside a folder private to the tool.
 Result removeTree(int directory, const std::string& name, const std::string& shown);
-
-// Removes everything inside the open `directory` (a folder private to the
-// tool) and leaves it empty.
-Result removeContents(int directory, const std::string& shown);
 
 }  // namespace tarnwell

@@ -32,9 +32,11 @@ bool isPrivate(int folder) {
 
 // The folder just made: private, empty and not marked.
 bool isFresh(int folder) {
-  Listing listing;
+  Listings listing;
+  std::string_view name;
+  unsigned char type;
   std::string mark;
-  return isPrivate(folder) && Listing::read(folder, {}, &listing) && listing.empty() &&
+  return isPrivate(folder) && listing.push(folder, [] { return std::string(); }) && !listing.next(&name, &type) &&
          readAttribute(folder, std::string(kStagingMark), &mark) == kNoAttribute;
 }
 
@@ -53,8 +55,8 @@ std::string_view tokenOf(std::string_view name, const std::string& leaf) {
 // lock `lock` this process holds: its contents, then the lock, then the
 // folder, if it is still the one at that name.
 Result removeFolder(int parent, const std::string& name, int folder, const std::string& shown) {
-  Listing listing;
-  if (Result listed = Listing::read(folder, shown, &listing); !listed) return listed;
+  Listings listing;  // a few entries
+  if (Result listed = listing.push(folder, [&] { return shown; }); !listed) return listed;
   std::string_view entry;
   unsigned char type;
   while (listing.next(&entry, &type)) {
@@ -149,10 +151,10 @@ Result Staging::remove() {
 
 std::vector<Leftover> removeLeftovers(int parent, const std::string& parentShown, const std::string& leaf) {
   std::vector<Leftover> leftovers;
-  Listing listing;
+  Listings listing;
   // A directory that cannot be listed fails the copy that follows, which
   // says why.
-  if (!Listing::read(parent, parentShown, &listing)) return leftovers;
+  if (!listing.push(parent, [&] { return parentShown; })) return leftovers;
   std::string_view name;
   unsigned char type;
   std::string mark;

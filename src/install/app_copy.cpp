@@ -50,11 +50,12 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
 
   Staging staging;
   if (Result made = Staging::make(parent.get(), destination.parent, destination.leaf, &staging); !made) return made;
-  const CopyRules rules{adminGroup(), stopSignal, [](const std::string& line) { logLine(line); },
-                        WorkQueue::defaultWorkers()};
+  Notes notes;
+  const CopyRules rules{adminGroup(), stopSignal, &notes, WorkQueue::defaultWorkers()};
   uint64_t entries = 0;
   Result placed = copyTree({sourceParent.get(), source.leaf, source.parent},
                            {staging.fd(), destination.leaf, staging.shown()}, rules, &entries);
+  notes.tell([](const std::string& line) { logLine(line); });
   if (placed) placed = staging.intact(destination.leaf, entries);
   if (placed) {
     Swapped swapped =

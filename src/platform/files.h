@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/errors.h"
+#include "platform/fd.h"
 
+#include <functional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace tarnwell {
 
@@ -18,8 +20,12 @@ bool entryExists(const std::string& path);
 // without being waited on.
 Result readFile(const std::string& path, size_t maxBytes, std::string* content);
 
-// Names directly inside a directory, in the order the system gives them.
-Result listDirectory(const std::string& path, std::vector<std::string>* names);
+// The open directory at the absolute `path`, following no link on the way.
+Result openDirectory(const std::string& path, Fd* directory);
+
+// Hands each name directly inside the directory at `path` to `each`, in
+// the order the system gives them; no link is followed on the way there.
+Result listDirectory(const std::string& path, const std::function<void(std::string_view)>& each);
 
 // Removes one file or link; a directory is refused.
 Result removeFile(const std::string& path);
