@@ -245,33 +245,40 @@ class TreeCopy {
     char key[40];
     std::snprintf(key, sizeof key, "%llx.%llx", static_cast<unsigned long long>(info.st_dev),
                   static_cast<unsigned long long>(info.st_ino));
-    std::unique_lock<std::mutex> hold(linksLock_);
-    if (!links_.valid()) {
-      if (mkdirat(linksAt_, kLinksName, 0700) != 0) return Result::error("create", linksShown_, errno);
-      links_.reset(openat(linksAt_, kLinksName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!links_.valid()) return Result::error("open", linksShown_, errno);
+    {
+      // One name of a file at a time; the calls go outside the lock.
+      std::unique_lock<std::mutex> hold(linksLock_);
+      if (!links_.valid()) {
+        if (mkdirat(linksAt_, kLinksName, 0700) != 0) return Result::error("create", linksShown_, errno);
+        links_.reset(openat(linksAt_, kLinksName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!links_.valid()) return Result::error("open", linksShown_, errno);
+      }
+      linked_.wait(hold, [&] { return !copying_.contains(source); });
+      copying_.insert(source);
     }
-    linked_.wait(hold, [&] { return !copying_.contains(source); });
-    if (failed_) return {};  // the first copy's failure is the one told
-    if (linkat(links_.get(), key, to.directory, to.name.data(), 0) == 0) {
+    Result made;
+    struct stat copy;
+    if (failed_) {
+      // the first copy's failure is the one told
+    } else if (linkat(links_.get(), key, to.directory, to.name.data(), 0) == 0) {
       ++made_;
-      struct stat copy;
       if (fstatat(links_.get(), key, &copy, AT_SYMLINK_NOFOLLOW) == 0 && copy.st_nlink > info.st_nlink)
         (void)unlinkat(links_.get(), key, 0);
-      return {};
+    } else if (errno != ENOENT) {
+      made = Result::error("link", to.shown(), errno);
+    } else if ((made = copyOpenFile(in, info, from, to, rules_, creation))) {
+      if (linkat(to.directory, to.name.data(), links_.get(), key, 0) == 0)
+        ++made_;
+      else
+        made = Result::error("link", to.shown(), errno);
     }
-    if (errno != ENOENT) return Result::error("link", to.shown(), errno);
-    copying_.insert(source);
-    hold.unlock();
-    Result copied = copyOpenFile(in, info, from, to, rules_, creation);
-    if (copied && linkat(to.directory, to.name.data(), links_.get(), key, 0) != 0)
-      copied = Result::error("link", to.shown(), errno);
-    if (!copied) fail(copied);  // before a waiting name looks
-    hold.lock();
-    copying_.erase(source);
+    if (!made) fail(made);  // before a waiting name looks
+    {
+      std::lock_guard<std::mutex> hold(linksLock_);
+      copying_.erase(source);
+    }
     linked_.notify_all();
-    if (copied) ++made_;
-    return copied;
+    return made;
   }
 
   void release(Folder& folder) {

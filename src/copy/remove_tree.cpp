@@ -20,6 +20,9 @@ namespace {
 // who kept a descriptor inside an old bundle); it is listed again, up to
 // this many times, before the removal gives up.
 constexpr int kRelists = 8;
+constexpr size_t kDeepest = 4096;
+
+std::string deeperName(uint64_t n) { return ".tarnwell-deeper." + std::to_string(n); }
 
 bool isDirectory(int directory, std::string_view name, unsigned char type) {
   if (type != DT_UNKNOWN) return type == DT_DIR;
@@ -36,18 +39,13 @@ Result removeEntry(int directory, std::string_view name, bool folder, const Dire
   return Result::error("remove", chain.shown(name), errno);
 }
 
-}  // namespace
-
-// Each folder is listed once, its entries removed and its folders emptied
-// in turn, and then it is removed itself. Paths are made only for a line
-// that needs one: the work is linear in the entries, at any depth.
-Result removeTree(int directory, const std::string& name, const std::string& shown) {
-  struct stat info;
-  if (!statEntry(directory, name, &info)) return errno == ENOENT ? Result() : Result::error("remove", shown, errno);
-  if (!S_ISDIR(info.st_mode)) {
-    if (unlinkat(directory, name.c_str(), 0) != 0 && errno != ENOENT) return Result::error("remove", shown, errno);
-    return {};
-  }
+// Removes the folder `name` in `directory`: each folder is listed once,
+// its entries removed and its folders emptied in turn, then it is removed
+// itself. Paths are made only for a line that needs one: the work is
+// linear in the entries. A folder met deeper than kDeepest is moved up
+// into `directory`, as ".tarnwell-deeper.N" for N from `*moved` on, to be
+// removed from there later: the walk's memory is bounded at any depth.
+Result removeFolder(int directory, const std::string& name, const std::string& shown, uint64_t* moved) {
   DirectoryChain chain(directory, splitPath(shown).parent);
   Listings listings(directory);
   auto list = [&] { return listings.push(chain.fd(), [&] { return chain.shown(); }); };
@@ -61,6 +59,15 @@ Result removeTree(int directory, const std::string& name, const std::string& sho
       if (!isDirectory(chain.fd(), entry, type)) {
         if (Result removed = removeEntry(chain.fd(), entry, false, chain); !removed) return removed;
         continue;
+      }
+      if (chain.depth() >= kDeepest) {
+        int error;
+        while ((error = renameNoReplace(chain.fd(), entry.data(), directory, deeperName(*moved).c_str())) == EEXIST)
+          ++*moved;  // one that a killed run left goes too
+        if (error == 0) {
+          ++*moved;
+          continue;
+        }
       }
       if (Result down = chain.push(entry); !down) {
         // Gone meanwhile, or no longer a folder: the next listing tells.
@@ -86,6 +93,24 @@ Result removeTree(int directory, const std::string& name, const std::string& sho
     listed.pop_back();
   }
   return {};
+}
+
+}  // namespace
+
+Result removeTree(int directory, const std::string& name, const std::string& shown) {
+  struct stat info;
+  if (!statEntry(directory, name, &info)) return errno == ENOENT ? Result() : Result::error("remove", shown, errno);
+  if (!S_ISDIR(info.st_mode)) {
+    if (unlinkat(directory, name.c_str(), 0) != 0 && errno != ENOENT) return Result::error("remove", shown, errno);
+    return {};
+  }
+  uint64_t moved = 0;
+  Result removed = removeFolder(directory, name, shown, &moved);
+  for (uint64_t done = 0; removed && done < moved; ++done) {
+    const std::string deeper = deeperName(done);
+    removed = removeFolder(directory, deeper, joinPath(splitPath(shown).parent, deeper), &moved);
+  }
+  return removed;
 }
 
 }  // namespace tarnwell
