@@ -41,6 +41,11 @@ constexpr off_t kLargeFile = off_t{1} << 20;
 // name (TreeCopy::copyLinked).
 constexpr const char* kLinksName = ".tarnwell-links";
 
+Result tooDeep(const std::string& shown, std::string_view action) {
+  return Result::failure(
+      describeFailure(action, shown, "it nests deeper than " + std::to_string(kMaxDepth) + " levels"));
+}
+
 unsigned char typeOf(const struct stat& info) {
   return S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
 }
@@ -163,10 +168,7 @@ class TreeCopy {
   }
 
   Result enter(std::string_view fromName, std::string_view toName) {
-    if (from_.depth() >= kMaxDepth) {
-      return Result::failure(describeFailure("copy", from_.shown(fromName),
-                                             "it nests deeper than " + std::to_string(kMaxDepth) + " levels"));
-    }
+    if (from_.depth() >= kMaxDepth) return tooDeep(from_.shown(fromName), "copy");
     auto folder = std::make_shared<Folder>();
     struct stat made;
     if (Result down = from_.push(fromName, &folder->info); !down) return down;
@@ -345,6 +347,7 @@ Result walkTree(int directory, const std::string& name, const std::string& shown
     if (type == DT_UNKNOWN && statEntry(chain.fd(), entry, &info)) type = typeOf(info);
     if (Result visited = visit({chain.fd(), entry, chain.where().get()}, type); !visited) return visited;
     if (type != DT_DIR) continue;
+    if (chain.depth() >= kMaxDepth) return tooDeep(chain.shown(entry), "read");
     if (Result down = chain.push(entry); !down) return down;
     if (Result listed = list(); !listed) return listed;
   }

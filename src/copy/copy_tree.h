@@ -31,7 +31,8 @@ Result copyTree(const Place& from, const Place& to, const CopyRules& rules, uint
 // Hands every entry below the folder `name` in `directory` to `visit`,
 // with its type (DT_DIR, DT_REG, DT_LNK, or DT_UNKNOWN for anything else),
 // and goes into each folder after; a failure `visit` returns ends the
-// walk. Links are not followed. `spillAt` is a folder private to the tool
+// walk. Links are not followed, and no folder deeper than kMaxDepth is
+// gone into: the walk fails there. `spillAt` is a folder private to the tool
 // where the walk's listings may go when they grow large (Listings).
 Result walkTree(int directory, const std::string& name, const std::string& shown, int spillAt,
                 const std::function<Result(const Entry&, unsigned char)>& visit);
