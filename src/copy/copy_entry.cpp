@@ -90,9 +90,13 @@ void Notes::add(const std::string& head, const Entry& entry, const std::string& 
     const PathNode* top = entry.where;
     while (top && top->depth > 1) top = top->parent.get();
     kind = kinds_.insert(
-        kind, {head, tail, top && top->depth == 1 ? shownPath(top->parent.get(), top->name) : entry.shown(), 0, {}});
+        kind, {head, tail, top && top->depth == 1 ? shownPath(top->parent.get(), top->name) : entry.shown(), 0, {}, 0});
   }
-  if (++kind->count <= kExamples) kind->examples.push_back(entry.shown());
+  if (++kind->count > kExamples) return;
+  std::string shown = entry.shown();
+  if (!kind->examples.empty() && kind->exampleBytes + shown.size() > kExampleBytes) return;
+  kind->exampleBytes += shown.size();
+  kind->examples.push_back(std::move(shown));
 }
 
 void Notes::tell(const std::function<void(const std::string&)>& log) {

@@ -30,11 +30,14 @@ class Notes {
   void tell(const std::function<void(const std::string&)>& log);
 
  private:
-  static constexpr size_t kExamples = 3, kKinds = 16;
+  // Examples past the first only while they take up to kExampleBytes, so
+  // that no line is longer than 64 KiB once escaped.
+  static constexpr size_t kExamples = 3, kExampleBytes = 8192, kKinds = 16;
   struct Kind {
     std::string head, tail, item;
     uint64_t count = 0;
     std::vector<std::string> examples;
+    size_t exampleBytes = 0;
   };
   std::mutex lock_;
   std::vector<Kind> kinds_;

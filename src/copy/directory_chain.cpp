@@ -46,11 +46,6 @@ Result DirectoryChain::pop() {
   return {};
 }
 
-DirectoryChain::Identity DirectoryChain::identity() const {
-  if (levels_.empty()) return {};
-  return levels_.back().identity;
-}
-
 bool statEntry(int directory, std::string_view name, struct stat* info) {
   return fstatat(directory, cName(name), info, AT_SYMLINK_NOFOLLOW) == 0;
 }

@@ -44,20 +44,18 @@ class DirectoryChain {
   const std::string& name() const { return levels_.back().where->name; }
   const Where& where() const { return levels_.empty() ? rootWhere_ : levels_.back().where; }
 
-  // The device and inode of the current directory; none for the root.
-  struct Identity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const Identity&) const = default;
-  };
-  Identity identity() const;
-
   // `name` in the current directory as a path for the log, the middle of a
   // very deep one left out.
   std::string shown(std::string_view name = {}) const { return shownPath(where().get(), name); }
 
  private:
-  // A small frame a level: a removal has no depth limit.
+  // A directory's device and inode.
+  struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  // A small frame a level.
   struct Level {
     std::shared_ptr<Fd> fd;
     Identity identity;
