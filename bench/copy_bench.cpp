@@ -3,6 +3,8 @@
 // going first; then the peak memory and descriptors of a process doing
 // nothing but the copy, and of one copying a chain of 3000 folders.
 //   copy_bench [MEGABYTES=300] [FILES=3000] [DIRECTORY=/var/tmp] [WORKERS]
+// With --shapes DIRECTORY, the time and peak memory of trees of hostile
+// shapes instead (shapes() below).
 
 #include "copy/copy_tree.h"
 #include "copy/directory_chain.h"
@@ -90,7 +92,8 @@ void settle() { run("/bin/sync", {}); }
 bool copyWithTool(const fs::path& from, const fs::path& to, size_t workers) {
   Fd fromParent, toParent;
   CopyCounts counts;  // counted as the tool counts them
-  const CopyRules rules{0, [] { return 0; }, [](const std::string&) {}, workers, &counts};
+  Notes notes;
+  const CopyRules rules{0, [] { return 0; }, &notes, workers, &counts};
   uint64_t entries = 0;
   Result copied = openDirectory(from.parent_path(), &fromParent);
   if (copied) copied = openDirectory(to.parent_path(), &toParent);
@@ -102,22 +105,27 @@ bool copyWithTool(const fs::path& from, const fs::path& to, size_t workers) {
   return static_cast<bool>(copied);
 }
 
-// A chain of `depth` folders, deeper than any path the system takes whole.
-void makeChain(const fs::path& root, int depth) {
+// A chain of `depth` folders named `name`, deeper than any path the system
+// takes whole, with `links` hard links in each to a file at the top.
+void makeChain(const fs::path& root, int depth, const std::string& name = "level", int links = 0) {
   fs::create_directories(root);
-  Fd at(open(root.c_str(), O_RDONLY | O_DIRECTORY));
+  Fd top(open(root.c_str(), O_RDONLY | O_DIRECTORY)), at(dup(top.get()));
+  if (links > 0) close(openat(top.get(), "file", O_WRONLY | O_CREAT, 0644));
   for (int i = 0; i < depth && at.valid(); ++i) {
-    mkdirat(at.get(), "level", 0755);
-    at.reset(openat(at.get(), "level", O_RDONLY | O_DIRECTORY));
+    mkdirat(at.get(), name.c_str(), 0755);
+    at.reset(openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY));
+    for (int link = 0; link < links; ++link) linkat(top.get(), "file", at.get(), numbered("link", link).c_str(), 0);
   }
 }
 
 // std::filesystem gives up on paths longer than PATH_MAX.
-void removeChain(const fs::path& directory, const std::string& name) {
+bool removeChain(const fs::path& directory, const std::string& name) {
   Fd at(open(directory.c_str(), O_RDONLY | O_DIRECTORY));
   Removal removal;
   removeTree(at.get(), name, (directory / name).string(), &removal);
-  if (Result removed = removal.result(); !removed) std::fprintf(stderr, "copy_bench: %s\n", removed.error().c_str());
+  Result removed = removal.result();
+  if (!removed) std::fprintf(stderr, "copy_bench: %s\n", removed.error().c_str());
+  return static_cast<bool>(removed);
 }
 
 double peakMegabytes() {
@@ -142,32 +150,41 @@ int openDescriptors() {
   return count - 2;  // "." and ".."
 }
 
+// A copy or a removal in a process of its own, which reports its peak
+// memory and the most descriptors it held (looked at every millisecond);
+// its time includes the start.
 struct Peak {
   double megabytes;
   int descriptors;
+  double millis;
 };
 
-// The copy in a process of its own, which reports its peak memory and the
-// most descriptors it held (looked at every millisecond).
-Peak peakOfCopy(const fs::path& from, const fs::path& to, size_t workers) {
+// The work named by `args` in a process of its own, which reports its
+// peak memory and the most descriptors it held (looked at every
+// millisecond).
+Peak inChild(const std::vector<std::string>& args) {
   std::string said, self;
   if (!executablePath(&self)) {
     std::fprintf(stderr, "copy_bench: cannot find its own executable\n");
     std::exit(1);
   }
-  auto keep = [&said](std::string_view bytes) { said.append(bytes); };
-  Child child = Child::spawn({self, {"--copy-only", from.string(), to.string(), std::to_string(workers)}, "", keep});
+  auto start = Clock::now();
+  Child child = Child::spawn({self, args, "", [&said](std::string_view bytes) { said.append(bytes); }});
   if (!child.started() || child.wait(std::nullopt) != WaitResult::Ended || child.terminationStatus() != 0) {
-    std::fprintf(stderr, "copy_bench: the copy in a process of its own failed\n");
+    std::fprintf(stderr, "copy_bench: %s in a process of its own failed\n", args[0].c_str());
     std::exit(1);
   }
+  Peak peak{0, 0, millisSince(start)};
   child.drainOutput(std::chrono::milliseconds(100));
-  Peak peak{};
   std::sscanf(said.c_str(), "%lf %d", &peak.megabytes, &peak.descriptors);
   return peak;
 }
 
-int copyOnly(const char* from, const char* to, size_t workers) {
+Peak peakOfCopy(const fs::path& from, const fs::path& to, size_t workers) {
+  return inChild({"--copy-only", from.string(), to.string(), std::to_string(workers)});
+}
+
+int reportPeak(const std::function<bool()>& work) {
   std::atomic<bool> done{false};
   std::atomic<int> most{0};
   std::thread watcher([&] {
@@ -176,11 +193,46 @@ int copyOnly(const char* from, const char* to, size_t workers) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  bool copied = copyWithTool(from, to, workers);
+  bool worked = work();
   done = true;
   watcher.join();
-  if (!copied) return 1;
+  if (!worked) return 1;
   std::printf("%.1f %d\n", peakMegabytes(), most.load());
+  return 0;
+}
+
+// Trees whose shape, not their size, once cost time or memory: hard links
+// deep down a chain, one wide folder of long names, many files with two
+// names, a chain far deeper than a copy goes.
+int shapes(const fs::path& place, size_t workers) {
+  const fs::path work = place / "tarnwell-shape-bench";
+  fs::remove_all(work);
+  makeChain(work / "Linked.app", 4095, "level", 4);
+  Peak linked = peakOfCopy(work / "Linked.app", work / "LinkedCopy.app", workers);
+  fs::create_directories(work / "Wide.app");
+  for (int i = 0; i < 50000; ++i) {
+    const std::string number = std::to_string(i);
+    std::ofstream(work / "Wide.app" / (std::string(255 - number.size(), 'n') + number));
+  }
+  Peak wide = peakOfCopy(work / "Wide.app", work / "WideCopy.app", workers);
+  fs::create_directories(work / "Twice.app/a");
+  fs::create_directories(work / "Twice.app/b");
+  for (int i = 0; i < 300000; ++i) {
+    std::ofstream(work / "Twice.app/a" / numbered("f", i));
+    fs::create_hard_link(work / "Twice.app/a" / numbered("f", i), work / "Twice.app/b" / numbered("f", i));
+  }
+  Peak twice = peakOfCopy(work / "Twice.app", work / "TwiceCopy.app", workers);
+  makeChain(work / "Deep.app", 100000, std::string(255, 'd'));
+  Peak deep = inChild({"--remove-only", work.string(), "Deep.app"});
+  removeChain(work, "Linked.app");
+  removeChain(work, "LinkedCopy.app");
+  fs::remove_all(work);
+  std::printf("copy of a chain of 4096 folders, 4 hard links in each to one file: %.0f ms, %.1f MB\n", linked.millis,
+              linked.megabytes);
+  std::printf("copy of one folder of 50,000 names of 255 bytes: %.0f ms, %.1f MB\n", wide.millis, wide.megabytes);
+  std::printf("copy of 300,000 files with two names each: %.0f ms, %.1f MB\n", twice.millis, twice.megabytes);
+  std::printf("removal of a chain of 100,000 folders named with 255 bytes: %.0f ms, %.1f MB\n", deep.millis,
+              deep.megabytes);
   return 0;
 }
 
@@ -190,7 +242,11 @@ constexpr int kChainDepth = 3000;
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::string(argv[1]) == "--copy-only") return copyOnly(argv[2], argv[3], std::stoul(argv[4]));
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (argc == 5 && mode == "--copy-only")
+    return reportPeak([&] { return copyWithTool(argv[2], argv[3], std::stoul(argv[4])); });
+  if (argc == 4 && mode == "--remove-only") return reportPeak([&] { return removeChain(argv[2], argv[3]); });
+  if (argc == 3 && mode == "--shapes") return shapes(argv[2], WorkQueue::defaultWorkers());
   size_t megabytes = argc > 1 ? std::stoul(argv[1]) : 300;
   int files = argc > 2 ? std::stoi(argv[2]) : 3000;
   const fs::path place = argc > 3 ? argv[3] : "/var/tmp";

@@ -51,3 +51,20 @@ awk -v p10="$p10" -v p20="$p20" -v copy="$copy" 'BEGIN {
   printf "tool time per package: %.2f ms (10 more packages: +%.1f ms)\n", (p20 - p10) / 10, p20 - p10
   printf "tool time per application copy, 200 KB bundle: %.2f ms\n", copy
 }'
+
+# A volume of 100,000 names of 255 bytes, and a bundle of 10,000 files with
+# set-user-ID and set-group-ID bits, put in place for the stand-in's answer
+# and left there by a failing detach (the stand-in's cp and rm of it would
+# weigh on the peak): the tool's peak memory (or a child's, the largest),
+# its log's entries and bytes, the longest entry.
+volume=/Volumes/Flood
+rm -rf /Applications/* /Volumes/* && mkdir -p "$volume/Foo.app/Contents" /standin/scenario
+(cd "$volume" && seq -f "%0255.0f" 100000 | xargs touch && cd Foo.app/Contents && seq -f s%.0f 10000 | xargs touch &&
+  chmod 6755 s*)
+printf '<plist><dict><key>system-entities</key><array><dict><key>mount-point</key><string>%s</string></dict></array></dict></plist>' \
+  "$volume" > /standin/scenario/attach-answer
+echo 16 > /standin/scenario/detach-status
+(cd / && /usr/bin/time -o /standin/peak -f %M "$base/Tools/bin/tarnwell" Flood.dmg Foo.app 2> /standin/stderr)
+echo "whole run of a volume of 100,000 long names and 10,000 set-id files: peak $(awk '{ printf "%.1f", $1 / 1024 }' /standin/peak) MB;" \
+  "$(grep -c '^[0-9-]* [0-9:.]* tarnwell\[' /standin/stderr) entries, $(wc -c < /standin/stderr) bytes;" \
+  "longest entry $(awk '{ if (length($0) > m) m = length($0) } END { print m }' /standin/stderr) bytes"

@@ -3,8 +3,8 @@
 // with EIO, on descriptors of entries in /Applications (not the tool's
 // staging folders): the hidden mark of an installed bundle; =refuse makes
 // fsetxattr of the stand-ins for macOS's own attributes (user.com.apple.*)
-// fail with EPERM; =huge makes user.note of a file say it is larger than
-// any memory. Every other call goes to the C library.
+// fail with EPERM, =deny with EACCES; =huge makes user.note of a file say
+// it is larger than any memory. Every other call goes to the C library.
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -51,8 +51,9 @@ extern "C" ssize_t fgetxattr(int fd, const char* name, void* value, size_t size)
 
 extern "C" int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
   const char* fault = getenv("TARNWELL_FAULT_XATTR");
-  if (fault && strcmp(fault, "refuse") == 0 && strncmp(name, "user.com.apple.", 15) == 0 && tool()) {
-    errno = EPERM;
+  if (fault && (strcmp(fault, "refuse") == 0 || strcmp(fault, "deny") == 0) &&
+      strncmp(name, "user.com.apple.", 15) == 0 && tool()) {
+    errno = fault[0] == 'd' ? EACCES : EPERM;
     return -1;
   }
   static auto real = next<int (*)(int, const char*, const void*, size_t, int)>("fsetxattr");

@@ -206,6 +206,8 @@ const std::vector<Road> kAttachResultRoads = {
      },
      .args = {"Sample.dmg", "Bar.pkg"}, .lines = {"Array count in systemEntities 3", "mount-point : ", kUnusable, "mount-point : /Volumes/Real"},
      .check = [](const Outcome& run) { EXPECT_FALSE(run.logged("mount-point : /Volumes/Second")); EXPECT_EQ(run.callsOf("hdiutil").back().args.back(), "/Volumes/Real"); }},
+    {.name = "MountPointIsALink", .setup = [] { sampleImage(); sh("mkdir /Volumes/Real && ln -s Real /Volumes/Lnk"); scenario("mount-point", "/Volumes/Lnk"); },
+     .status = 1, .end = Attached, .lines = {kFailed + "Could not list the contents of \"/Volumes/Lnk\": Not a directory"}},
     {.name = "ResultFileIsADirectory", .setup = [] { sampleImage(); scenario("attach-script", "rm " + kResult + "; mkdir " + kResult); }, .status = 1, .end = Kept,
      .lines = {kFailed + "Could not read \"" + kResult + "\": Is a directory", "Error in deleting the plist"},
      .check = [](const Outcome&) { EXPECT_TRUE(fs::is_directory(kResult)); }},
@@ -231,6 +233,10 @@ const std::vector<Road> kItemRoads = {
      .args = {"Sample.dmg", "Bar.pkg"}, .status = 1,
      .lines = {"Could not install \"/Volumes/Sample/Bar.pkg\": it is a symbolic link, not a package",
                "installAppsAndPkg(_:_:_:):Installing pkg : /Volumes/Sample/Bar.pkg -> failed "},
+     .check = [](const Outcome& run) { EXPECT_TRUE(run.callsOf("installer").empty()); }},
+    // The installer reads through a bundle-style package: no link in it may lead elsewhere.
+    {.name = "APackageFolderHoldingALink", .setup = [] { fs::remove(sampleImage() / "Bar.pkg"); sh("mkdir -p /elsewhere " + kBase + "/Sample.dmg/Bar.pkg && ln -s /elsewhere " + kBase + "/Sample.dmg/Bar.pkg/Contents"); },
+     .args = {"Sample.dmg", "Bar.pkg"}, .status = 1, .lines = {"Could not install \"/Volumes/Sample/Bar.pkg\": \"/Volumes/Sample/Bar.pkg/Contents\" is a symbolic link"},
      .check = [](const Outcome& run) { EXPECT_TRUE(run.callsOf("installer").empty()); }},
     {.name = "ShellCharactersRunNothing",
      .setup = [] {
@@ -486,6 +492,18 @@ const std::vector<Road> kHostileImageRoads = {
      .lines = {"App already exist , hence replacing", "App Copied successfully"},
      .check = [](const Outcome&) { EXPECT_EQ(chainBottom("/Applications/Foo.app", 3000, "a").st_ino, chainBottom("/Applications/Foo.app", 2999, "b").st_ino); expectOnly({"Foo.app"}); },
      .wrapper = under("ulimit -s 256; ulimit -n 48;")},
+    // Long names, set-user-ID bits and attributes the system refuses (EACCES), on many entries: a few short lines.
+    {.name = "FloodsOfNamesBitsAndAttributes",
+     .setup = [] { sh("cd " + sampleImage().string() + " && seq -f %0200.0f 3000 | xargs touch && cd Foo.app && for i in $(seq 40); do touch s$i && chmod 4755 s$i"
+                      " && setfattr -n user.com.apple.provenance -v x s$i; done"); },
+     .lines = {"Files list in the volume : [\"…\n files count 3002", "Dropped the set-user-ID bit of 41 entries of \"/Volumes/Sample/Foo.app\", among them [\"…\"]", "App Copied successfully"},
+     .check = [](const Outcome& run) {
+       EXPECT_LT(run.log.size(), 20u);
+       for (const std::string& entry : run.log) EXPECT_LT(entry.size(), 65536u);
+       EXPECT_EQ(std::count_if(run.log.begin(), run.log.end(), [](const std::string& entry) {
+                   return matches(entry, "Skipped the attribute com.apple.provenance of 40 entries of \"/Applications/.tarnwell-staging.Foo.app.…\"]: Permission denied"); }), 1);
+     },
+     .wrapper = withFault("TARNWELL_FAULT_XATTR=deny")},
     {.name = "AFileSwappedForAFifoAfterTheListing", .setup = [] { sampleImage(); sh(kOldApp); }, .status = 1,
      .lines = {kCopyFailed + "Could not copy \"/Volumes/Sample/Foo.app/Contents/Versions/A/random\": it was replaced while being copied"},
      .check = oldStays, .wrapper = withFault("TARNWELL_FAULT_FIFO=random")},

@@ -89,6 +89,11 @@ TEST(PlistLimits, NestingSizeAndValuesAreBoundedAtTheirLimits) {
   EXPECT_FALSE(within(nestedXml(65)));
   // Closing tags inside comments or CDATA do not lower the count.
   EXPECT_FALSE(within(nestedXml(65, "<!-- </array></array> --><string><![CDATA[</array>]]></string>")));
+  // Nor do markup that a parser reads past or skips whole: a quoted '>' (libplist skips it), a processing
+  // instruction, a declaration, "<!-->" (no comment's end).
+  EXPECT_FALSE(within(nestedXml(40, "<array x=\"/>\">")));
+  for (std::string hiding : {"<?x </array> ?>", "<!DOCTYPE x [ ] > </array> ]>", "<!--></array>-->"})
+    EXPECT_FALSE(within(nestedXml(65, hiding))) << hiding;
   EXPECT_TRUE(within(binaryChain(64, 1)));
   EXPECT_FALSE(within(binaryChain(65, 1)));
   EXPECT_FALSE(within(binaryChain(20, 2))) << "a million values from a few bytes";

@@ -21,12 +21,12 @@ Result replaced(const std::string& shown) {
   return Result::failure(describeFailure("copy", shown, "it was replaced while being copied"));
 }
 
-// The bits an installed entry loses, each noted once.
+// The bits an installed entry loses.
 void noteDroppedBits(mode_t mode, const Entry& from, const CopyRules& rules) {
   static constexpr std::pair<mode_t, const char*> kBits[] = {
       {S_ISUID, "set-user-ID"}, {S_ISGID, "set-group-ID"}, {S_ISVTX, "sticky"}};
   for (const auto& [bit, name] : kBits) {
-    if (mode & bit) rules.note(std::string("Dropped the ") + name + " bit of \"" + escapeText(from.shown()) + "\"");
+    if (mode & bit) rules.notes->add(std::string("Dropped the ") + name + " bit of", from);
   }
 }
 
@@ -43,10 +43,11 @@ Result copyAttributes(int from, int to, const Entry& fromEntry, const Entry& toE
     }
     if (int error = writeAttribute(to, name, value)) {
       // The system's own attributes may be refused where it keeps them to
-      // itself; the bundle works without them.
-      if (name.starts_with("com.apple.") && (error == EPERM || error == ENOTSUP)) {
-        rules.note("Skipped the attribute " + escapeText(name) + " of \"" + escapeText(toEntry.shown()) +
-                   "\": " + std::strerror(error));
+      // itself (com.apple.provenance on every file of an image made on
+      // macOS 13 and later: EACCES); the bundle works without them.
+      if (name.starts_with("com.apple.") && (error == EPERM || error == ENOTSUP || error == EACCES)) {
+        rules.notes->add("Skipped the attribute " + escapeText(name) + " of", toEntry,
+                         std::string(": ") + std::strerror(error));
         continue;
       }
       return Result::error("write the attributes of", toEntry.shown(), error);
@@ -75,6 +76,43 @@ Result finish(int fd, const struct stat& info, bool folder, const Entry& shownAs
 }
 
 }  // namespace
+
+void Notes::add(const std::string& head, const Entry& entry, const std::string& tail) {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto kind =
+      std::find_if(kinds_.begin(), kinds_.end(), [&](const Kind& k) { return k.head == head && k.tail == tail; });
+  if (kind == kinds_.end()) {
+    if (kinds_.size() == kKinds) {
+      ++others_;
+      return;
+    }
+    // The bundle: the walk's first level.
+    const PathNode* top = entry.where;
+    while (top && top->depth > 1) top = top->parent.get();
+    kind = kinds_.insert(
+        kind, {head, tail, top && top->depth == 1 ? shownPath(top->parent.get(), top->name) : entry.shown(), 0, {}, 0});
+  }
+  if (++kind->count > kExamples) return;
+  std::string shown = entry.shown();
+  if (!kind->examples.empty() && kind->exampleBytes + shown.size() > kExampleBytes) return;
+  kind->exampleBytes += shown.size();
+  kind->examples.push_back(std::move(shown));
+}
+
+void Notes::tell(const std::function<void(const std::string&)>& log) {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (const Kind& kind : kinds_) {
+    if (kind.count == 1) {
+      log(kind.head + " \"" + escapeText(kind.examples[0]) + "\"" + kind.tail);
+    } else {
+      log(kind.head + " " + std::to_string(kind.count) + " entries of \"" + escapeText(kind.item) + "\", among them " +
+          renderList(kind.examples) + kind.tail);
+    }
+  }
+  if (others_ > 0) log("Left out " + std::to_string(others_) + " more notes like these, of other kinds");
+  kinds_.clear();
+  others_ = 0;
+}
 
 gid_t adminGroup() {
   struct group entry, *found = nullptr;

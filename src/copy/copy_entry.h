@@ -11,7 +11,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -24,12 +26,38 @@ struct alignas(64) CopyCounts {
   std::atomic<uint64_t> files{0}, bytes{0};
 };
 
+// What a copy went on without, for the log (a dropped bit, a refused
+// attribute): a line a kind, not a line an entry, however many entries
+// the image holds. A kind met once is told as it is; one met more often
+// by its count, the bundle and a few of the entries. From any thread.
+class Notes {
+ public:
+  // The line `head "PATH"tail`, PATH the shown path of `entry`.
+  void add(const std::string& head, const Entry& entry, const std::string& tail = {});
+  // Each kind's line, in the order first met; then none are kept.
+  void tell(const std::function<void(const std::string&)>& log);
+
+ private:
+  // Examples past the first only while they take up to kExampleBytes, so
+  // that no line is longer than 64 KiB once escaped.
+  static constexpr size_t kExamples = 3, kExampleBytes = 8192, kKinds = 16;
+  struct Kind {
+    std::string head, tail, item;
+    uint64_t count = 0;
+    std::vector<std::string> examples;
+    size_t exampleBytes = 0;
+  };
+  std::mutex lock_;
+  std::vector<Kind> kinds_;
+  uint64_t others_ = 0;  // of kinds past the first kKinds
+};
+
 struct CopyRules {
   gid_t group;  // of every installed entry; the owner is root
   StopCheck stopped;
-  std::function<void(const std::string&)> note;  // a line for the log; from any thread
-  size_t workers;                                // threads that copy files while one walks; none: one thread does all
-  CopyCounts* counts = nullptr;                  // where the copy counts what it has done, if anywhere
+  Notes* notes;
+  size_t workers;                // threads that copy files while one walks; none: one thread does all
+  CopyCounts* counts = nullptr;  // where the copy counts what it has done, if anywhere
 };
 
 // The group an installed bundle belongs to: "admin" where it exists, else 0.

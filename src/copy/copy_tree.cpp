@@ -2,15 +2,17 @@
 
 #include "copy/directory_chain.h"
 #include "copy/listing.h"
+#include "copy/remove_tree.h"
 #include "copy/work_queue.h"
 #include "platform/path.h"
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <deque>
 #include <exception>
-#include <map>
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include <dirent.h>
@@ -36,6 +38,18 @@ constexpr size_t kBatch = 32;
 // A file this large is copied by one worker while another takes the rest
 // of its batch.
 constexpr off_t kLargeFile = off_t{1} << 20;
+// A folder of the tool's beside the copy, for the files with more than one
+// name (TreeCopy::copyLinked).
+constexpr const char* kLinksName = ".tarnwell-links";
+
+Result tooDeep(const std::string& shown, std::string_view action) {
+  return Result::failure(
+      describeFailure(action, shown, "it nests deeper than " + std::to_string(kMaxDepth) + " levels"));
+}
+
+unsigned char typeOf(const struct stat& info) {
+  return S_ISDIR(info.st_mode) ? DT_DIR : S_ISLNK(info.st_mode) ? DT_LNK : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+}
 
 // A folder of the copy whose own metadata waits for everything in it: the
 // walk holds it while it lists the folder, and each file job given from it
@@ -47,15 +61,6 @@ struct Folder {
   std::atomic<int> holds{1};
 };
 
-// A file with more than one name: the first name to be copied makes the
-// copy, and the others wait until it is complete and link to it.
-struct FirstCopy {
-  enum State { Copying, Done, Failed } state = Copying;
-  DirectoryChain::Identity directory;
-  Where where;  // of the folder it is in
-  std::string name;
-};
-
 class TreeCopy {
  public:
   TreeCopy(const Place& from, const Place& to, const CopyRules& rules)
@@ -64,6 +69,9 @@ class TreeCopy {
         rules_(rules),
         umask_(currentUmask()),
         root_(geteuid() == 0),
+        listings_(to.directory),
+        linksAt_(to.directory),
+        linksShown_(joinPath(to.directoryShown, kLinksName)),
         queue_(rules.workers, rules.workers * kQueuedPerWorker) {}
 
   Result run(const Place& from, const Place& to) {
@@ -71,31 +79,40 @@ class TreeCopy {
     queue_.drain();
     std::lock_guard<std::mutex> hold(failure_);
     if (thrown_) std::rethrow_exception(thrown_);
+    if (first_ && links_.valid()) {
+      links_.reset();
+      Removal removal;
+      removeTree(linksAt_, kLinksName, linksShown_, &removal);
+      first_ = removal.result();
+    }
     return first_;
   }
 
   uint64_t made() const { return made_; }
 
  private:
+  // A level of the walk; its listing is in `listings_`.
   struct Level {
-    Listing listing;
     std::shared_ptr<Folder> folder;
     std::string batch;  // files not yet given, each name followed by a NUL
     size_t batched = 0;
+    gid_t group;  // of the entries made in the copy of the folder
   };
 
   void walk(const Place& from, const Place& to) {
     if (Result first = visitRoot(from.name, to.name); !first) return fail(first);
+    std::string_view name;
+    unsigned char type;
     while (!levels_.empty() && !failed_) {
-      std::string_view name;
-      unsigned char type;
-      if (levels_.back().listing.next(&name, &type)) {
+      if (listings_.next(&name, &type)) {
         if (Result copied = visit(name, type); !copied) return fail(copied);
         continue;
       }
+      if (!listings_.failure()) return fail(listings_.failure());
       giveBatch();
       std::shared_ptr<Folder> folder = std::move(levels_.back().folder);
       levels_.pop_back();
+      listings_.pop();
       folder->from = from_.sharedFd();
       folder->to = to_.sharedFd();
       release(*folder);
@@ -128,10 +145,7 @@ class TreeCopy {
     struct stat info;
     if (type != DT_DIR && type != DT_REG) {
       if (!statEntry(from.directory, name, &info)) return Result::error("copy", from.shown(), errno);
-      type = S_ISDIR(info.st_mode)   ? DT_DIR
-             : S_ISLNK(info.st_mode) ? DT_LNK
-             : S_ISREG(info.st_mode) ? DT_REG
-                                     : DT_UNKNOWN;
+      type = typeOf(info);
     }
     switch (type) {
       case DT_DIR:
@@ -158,20 +172,17 @@ class TreeCopy {
   }
 
   Result enter(std::string_view fromName, std::string_view toName) {
-    if (from_.depth() >= kMaxDepth) {
-      return Result::failure(describeFailure("copy", from_.shown(fromName),
-                                             "it nests deeper than " + std::to_string(kMaxDepth) + " levels"));
-    }
-    if (Result down = from_.push(fromName); !down) return down;
+    if (from_.depth() >= kMaxDepth) return tooDeep(from_.shown(fromName), "copy");
+    auto folder = std::make_shared<Folder>();
+    struct stat made;
+    if (Result down = from_.push(fromName, &folder->info); !down) return down;
     if (mkdirat(to_.fd(), toName.data(), 0700) != 0) return Result::error("create", to_.shown(toName), errno);
     ++made_;
-    if (Result down = to_.push(toName); !down) return down;
-    auto folder = std::make_shared<Folder>();
-    folder->info = from_.info();
+    if (Result down = to_.push(toName, &made); !down) return down;
     folder->fromWhere = from_.where();
     folder->toWhere = to_.where();
-    levels_.push_back({{}, std::move(folder), {}, 0});
-    return Listing::read(from_.fd(), from_.shown(), &levels_.back().listing);
+    levels_.push_back({std::move(folder), {}, 0, groupOfNewEntries(made)});
+    return listings_.push(from_.fd(), [this] { return from_.shown(); });
   }
 
   // Files of one folder for a worker, with what it needs: the descriptors
@@ -179,7 +190,6 @@ class TreeCopy {
   struct Batch {
     std::shared_ptr<Folder> folder;
     std::shared_ptr<const Fd> from, to;
-    DirectoryChain::Identity identity;
     Creation creation;
     std::string names;  // each followed by a NUL
     size_t next = 0;
@@ -191,12 +201,8 @@ class TreeCopy {
   void giveBatch() {
     Level& level = levels_.back();
     if (level.batched == 0) return;
-    auto batch = std::make_shared<Batch>(Batch{level.folder,
-                                               from_.sharedFd(),
-                                               to_.sharedFd(),
-                                               to_.identity(),
-                                               {umask_, groupOfNewEntries(to_.info()), root_},
-                                               std::move(level.batch)});
+    auto batch = std::make_shared<Batch>(
+        Batch{level.folder, from_.sharedFd(), to_.sharedFd(), {umask_, level.group, root_}, std::move(level.batch)});
     level.folder->holds.fetch_add(1, std::memory_order_relaxed);
     level.batch.clear();
     level.batched = 0;
@@ -217,15 +223,14 @@ class TreeCopy {
       if (copied && info.st_size >= kLargeFile && files.next < files.names.size()) {
         // The rest of the batch goes to another worker meanwhile.
         auto rest = std::make_shared<Batch>(
-            Batch{files.folder, files.from, files.to, files.identity, files.creation, files.names.substr(files.next)});
+            Batch{files.folder, files.from, files.to, files.creation, files.names.substr(files.next)});
         files.names.resize(files.next);
         files.folder->holds.fetch_add(1, std::memory_order_relaxed);
         queue_.giveFirst([this, rest] { guarded([&] { copyBatch(rest); }); });
       }
       if (copied)
-        copied = info.st_nlink > 1
-                     ? copyLinked(in.get(), info, from, to, files.identity, files.folder->toWhere, files.creation)
-                     : copyOpenFile(in.get(), info, from, to, rules_, files.creation);
+        copied = info.st_nlink > 1 ? copyLinked(in.get(), info, from, to, files.creation)
+                                   : copyOpenFile(in.get(), info, from, to, rules_, files.creation);
       if (!copied)
         fail(copied);
       else if (info.st_nlink == 1)
@@ -234,67 +239,53 @@ class TreeCopy {
     release(*files.folder);
   }
 
-  Result copyLinked(int in, const struct stat& info, const Entry& from, const Entry& to,
-                    DirectoryChain::Identity toIdentity, const Where& toWhere, const Creation& creation) {
-    std::unique_lock<std::mutex> hold(linksLock_);
-    // Not a structured binding: clang 14 lets no lambda capture one.
-    const auto emplaced = links_.try_emplace({info.st_dev, info.st_ino});
-    const auto first = emplaced.first;
-    const bool isFirst = emplaced.second;
-    if (isFirst) {
-      first->second = {FirstCopy::Copying, toIdentity, nullptr, std::string(to.name)};
-      hold.unlock();
-      Result copied = copyOpenFile(in, info, from, to, rules_, creation);
-      hold.lock();
-      first->second.state = copied ? FirstCopy::Done : FirstCopy::Failed;
-      first->second.where = toWhere;
-      linked_.notify_all();
-      if (copied) ++made_;
-      return copied;
+  // A file with more than one name is copied once, by the first of its
+  // names to come, and that copy is linked into a flat folder of the
+  // tool's beside the bundle under the source's device and inode: every
+  // later name is one linkat from there, whatever the depth. The entry
+  // there goes once the copy has as many names as the source (its link
+  // count tells), the folder once the copy is done; only the copies being
+  // made are held in memory. No name links to a copy before it is complete.
+  Result copyLinked(int in, const struct stat& info, const Entry& from, const Entry& to, const Creation& creation) {
+    const std::pair<dev_t, ino_t> source{info.st_dev, info.st_ino};
+    char key[40];
+    std::snprintf(key, sizeof key, "%llx.%llx", static_cast<unsigned long long>(info.st_dev),
+                  static_cast<unsigned long long>(info.st_ino));
+    {
+      // One name of a file at a time; the calls go outside the lock.
+      std::unique_lock<std::mutex> hold(linksLock_);
+      if (!links_.valid()) {
+        if (mkdirat(linksAt_, kLinksName, 0700) != 0) return Result::error("create", linksShown_, errno);
+        links_.reset(openat(linksAt_, kLinksName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!links_.valid()) return Result::error("open", linksShown_, errno);
+      }
+      linked_.wait(hold, [&] { return !copying_.contains(source) || failed_; });
+      if (failed_) return {};  // the first failure is the one told
+      copying_.insert(source);
     }
-    linked_.wait(hold, [&] { return first->second.state != FirstCopy::Copying || failed_; });
-    const FirstCopy copy = first->second;
-    hold.unlock();
-    if (copy.state != FirstCopy::Done) return {};  // the first copy's failure is the one told
-    Fd directory;
-    int at = to.directory;
-    if (!(copy.directory == toIdentity)) {
-      if (Result opened = openFrom(to.directory, toWhere.get(), copy.where.get(), &directory, to); !opened)
-        return opened;
-      at = directory.get();
+    Result made;
+    struct stat copy;
+    if (failed_) {
+      // the first copy's failure is the one told
+    } else if (linkat(links_.get(), key, to.directory, to.name.data(), 0) == 0) {
+      ++made_;
+      if (fstatat(links_.get(), key, &copy, AT_SYMLINK_NOFOLLOW) == 0 && copy.st_nlink > info.st_nlink)
+        (void)unlinkat(links_.get(), key, 0);
+    } else if (errno != ENOENT) {
+      made = Result::error("link", to.shown(), errno);
+    } else if ((made = copyOpenFile(in, info, from, to, rules_, creation))) {
+      if (linkat(to.directory, to.name.data(), links_.get(), key, 0) == 0)
+        ++made_;
+      else
+        made = Result::error("link", to.shown(), errno);
     }
-    if (linkat(at, copy.name.c_str(), to.directory, to.name.data(), 0) != 0)
-      return Result::error("link", to.shown(), errno);
-    ++made_;
-    return {};
-  }
-
-  // Opens the folder at `target` from the open folder `here` (both in the
-  // copy, which nobody else can change): up through ".." to the nearest
-  // folder they share, then down by name. Any depth will do, and the work
-  // is the distance between the two, not their depth.
-  static Result openFrom(int here, const PathNode* at, const PathNode* target, Fd* opened, const Entry& to) {
-    size_t up = 0;
-    std::vector<const PathNode*> down;
-    for (; at->depth > target->depth; at = at->parent.get()) ++up;
-    for (; target->depth > at->depth; target = target->parent.get()) down.push_back(target);
-    for (; at != target; at = at->parent.get(), target = target->parent.get()) {
-      ++up;
-      down.push_back(target);
+    if (!made) fail(made);  // before a waiting name looks
+    {
+      std::lock_guard<std::mutex> hold(linksLock_);
+      copying_.erase(source);
     }
-    Fd folder;
-    auto step = [&](const char* name) {
-      folder.reset(openat(folder.valid() ? folder.get() : here, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      return folder.valid();
-    };
-    for (size_t i = 0; i < up; ++i) {
-      if (!step("..")) return Result::error("link", to.shown(), errno);
-    }
-    for (auto node = down.rbegin(); node != down.rend(); ++node) {
-      if (!step((*node)->name.c_str())) return Result::error("link", to.shown(), errno);
-    }
-    *opened = std::move(folder);
-    return {};
+    linked_.notify_all();
+    return made;
   }
 
   void release(Folder& folder) {
@@ -333,6 +324,7 @@ class TreeCopy {
   const mode_t umask_;
   const bool root_;
   std::deque<Level> levels_;  // references stay put as it grows
+  Listings listings_;
 
   std::mutex failure_;
   Result first_;
@@ -342,7 +334,10 @@ class TreeCopy {
 
   std::mutex linksLock_;
   std::condition_variable linked_;
-  std::map<std::pair<dev_t, ino_t>, FirstCopy> links_;
+  const int linksAt_;
+  const std::string linksShown_;
+  Fd links_;
+  std::set<std::pair<dev_t, ino_t>> copying_;
 
   WorkQueue queue_;  // last: its workers are gone before anything they use
 };
@@ -364,34 +359,43 @@ Result copyTree(const Place& from, const Place& to, const CopyRules& rules, uint
   return copied;
 }
 
+Result walkTree(int directory, const std::string& name, const std::string& shown, int spillAt,
+                const std::function<Result(const Entry&, unsigned char)>& visit) {
+  DirectoryChain chain(directory, splitPath(shown).parent);
+  Listings listings(spillAt);
+  auto list = [&] { return listings.push(chain.fd(), [&] { return chain.shown(); }); };
+  if (Result down = chain.push(name); !down) return down;
+  if (Result listed = list(); !listed) return listed;
+  std::string_view entry;
+  unsigned char type;
+  while (listings.levels() > 0) {
+    if (!listings.next(&entry, &type)) {
+      if (!listings.failure()) return listings.failure();
+      listings.pop();
+      if (Result up = chain.pop(); !up) return up;
+      continue;
+    }
+    struct stat info;
+    if (type == DT_UNKNOWN && statEntry(chain.fd(), entry, &info)) type = typeOf(info);
+    if (Result visited = visit({chain.fd(), entry, chain.where().get()}, type); !visited) return visited;
+    if (type != DT_DIR) continue;
+    if (chain.depth() >= kMaxDepth) return tooDeep(chain.shown(entry), "read");
+    if (Result down = chain.push(entry); !down) return down;
+    if (Result listed = list(); !listed) return listed;
+  }
+  return {};
+}
+
 Result countTree(int directory, const std::string& name, const std::string& shown, uint64_t* entries) {
   *entries = 0;
   struct stat info;
   if (!statEntry(directory, name, &info)) return Result::error("open", shown, errno);
   *entries = 1;
   if (!S_ISDIR(info.st_mode)) return {};
-  DirectoryChain chain(directory, splitPath(shown).parent);
-  if (Result down = chain.push(name); !down) return down;
-  std::deque<Listing> listings(1);
-  if (Result listed = Listing::read(chain.fd(), chain.shown(), &listings.back()); !listed) return listed;
-  while (!listings.empty()) {
-    std::string_view entry;
-    unsigned char type;
-    if (!listings.back().next(&entry, &type)) {
-      listings.pop_back();
-      if (Result up = chain.pop(); !up) return up;
-      continue;
-    }
+  return walkTree(directory, name, shown, directory, [&](const Entry&, unsigned char) {
     ++*entries;
-    struct stat entryInfo;
-    bool folder = type == DT_DIR ||
-                  (type == DT_UNKNOWN && statEntry(chain.fd(), entry, &entryInfo) && S_ISDIR(entryInfo.st_mode));
-    if (!folder) continue;
-    if (Result down = chain.push(entry); !down) return down;
-    listings.emplace_back();
-    if (Result listed = Listing::read(chain.fd(), chain.shown(), &listings.back()); !listed) return listed;
-  }
-  return {};
+    return Result();
+  });
 }
 
 }  // namespace tarnwell

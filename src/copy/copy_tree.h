@@ -3,6 +3,7 @@
 #include "copy/copy_entry.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tarnwell {
@@ -26,6 +27,15 @@ constexpr size_t kMaxDepth = 4096;
 // private to the tool. A stop signal abandons the copy; what was made
 // stays for the caller to remove. `entries` counts what was made.
 Result copyTree(const Place& from, const Place& to, const CopyRules& rules, uint64_t* entries);
+
+// Hands every entry below the folder `name` in `directory` to `visit`,
+// with its type (DT_DIR, DT_REG, DT_LNK, or DT_UNKNOWN for anything else),
+// and goes into each folder after; a failure `visit` returns ends the
+// walk. Links are not followed, and no folder deeper than kMaxDepth is
+// gone into: the walk fails there. `spillAt` is a folder private to the tool
+// where the walk's listings may go when they grow large (Listings).
+Result walkTree(int directory, const std::string& name, const std::string& shown, int spillAt,
+                const std::function<Result(const Entry&, unsigned char)>& visit);
 
 // The number of entries in the tree at `name` in `directory`, itself
 // included. For trees private to the tool.

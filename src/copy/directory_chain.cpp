@@ -21,11 +21,12 @@ const char* cName(std::string_view name) { return name.data(); }
 DirectoryChain::DirectoryChain(int root, std::string rootShown)
     : root_(root), rootWhere_(rootNode(std::move(rootShown))) {}
 
-Result DirectoryChain::push(std::string_view name) {
+Result DirectoryChain::push(std::string_view name, struct stat* seen) {
   auto opened = std::make_shared<Fd>(openat(fd(), cName(name), kDirectoryFlags));
   struct stat info;
   if (!opened->valid() || fstat(opened->get(), &info) != 0) return Result::error("open", shown(name), errno);
-  levels_.push_back({std::move(opened), info, childNode(where(), name)});
+  if (seen) *seen = info;
+  levels_.push_back({std::move(opened), {info.st_dev, info.st_ino}, childNode(where(), name)});
   if (levels_.size() - firstOpen_ > kOpenLevels) levels_[firstOpen_++].fd.reset();
   return {};
 }
@@ -40,17 +41,12 @@ Result DirectoryChain::pop() {
   auto reopened = std::make_shared<Fd>(openat(popped.fd->get(), "..", kDirectoryFlags));
   struct stat info;
   if (!reopened->valid() || fstat(reopened->get(), &info) != 0) return Result::error("open", shown(), errno);
-  if (info.st_dev != parent.info.st_dev || info.st_ino != parent.info.st_ino) {
+  if (!(Identity{info.st_dev, info.st_ino} == parent.identity)) {
     return Result::failure(describeFailure("open", shown(), "it was moved while being read"));
   }
   parent.fd = std::move(reopened);
   firstOpen_ = levels_.size() - 1;
   return {};
-}
-
-DirectoryChain::Identity DirectoryChain::identity() const {
-  if (levels_.empty()) return {};
-  return {levels_.back().info.st_dev, levels_.back().info.st_ino};
 }
 
 Result openDirectory(const std::string& path, Fd* directory, const VisitDirectory& visit) {
@@ -59,9 +55,7 @@ Result openDirectory(const std::string& path, Fd* directory, const VisitDirector
   std::string shown = "/";
   Fd at(open("/", kDirectoryFlags));
   for (size_t next = 0; at.valid(); ++next) {
-    if (visit) {
-      if (Result seen = visit(shown, at.get(), 0); !seen) return seen;
-    }
+    if (Result seen = visit(shown, at.get(), 0); !seen) return seen;
     if (next == names.size()) {
       *directory = std::move(at);
       return {};
@@ -70,16 +64,14 @@ Result openDirectory(const std::string& path, Fd* directory, const VisitDirector
     shown = joinPath(shown, name);
     Fd below(openat(at.get(), name.c_str(), kDirectoryFlags));
     struct stat info;
-    if (!below.valid() && visit) {
+    if (!below.valid()) {
       const int error = errno;
       errno = statEntry(at.get(), name, &info) && S_ISLNK(info.st_mode) ? ELOOP : error;
     }
     at = std::move(below);
   }
   const int error = errno;
-  if (visit) {
-    if (Result seen = visit(shown, -1, error); !seen) return seen;
-  }
+  if (Result seen = visit(shown, -1, error); !seen) return seen;
   return Result::error("open", path, error);
 }
 

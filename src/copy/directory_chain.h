@@ -3,6 +3,7 @@
 #include "copy/entry.h"
 #include "platform/errors.h"
 #include "platform/fd.h"
+#include "platform/files.h"
 
 #include <functional>
 #include <memory>
@@ -30,8 +31,9 @@ class DirectoryChain {
   // `root` stays the caller's and must outlive the chain.
   DirectoryChain(int root, std::string rootShown);
 
-  // Goes down into `name` in the current directory.
-  Result push(std::string_view name);
+  // Goes down into `name` in the current directory, whose fstat goes to
+  // `seen` when asked for.
+  Result push(std::string_view name, struct stat* seen = nullptr);
   // Goes back up one level.
   Result pop();
 
@@ -39,28 +41,25 @@ class DirectoryChain {
   // The current directory's descriptor, to share; none for the root.
   std::shared_ptr<const Fd> sharedFd() const { return levels_.empty() ? nullptr : levels_.back().fd; }
   size_t depth() const { return levels_.size(); }
-  // The fstat of the current directory (not of the root).
-  const struct stat& info() const { return levels_.back().info; }
   // The name of the current directory in its parent.
   const std::string& name() const { return levels_.back().where->name; }
   const Where& where() const { return levels_.empty() ? rootWhere_ : levels_.back().where; }
-
-  // The device and inode of the current directory; none for the root.
-  struct Identity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const Identity&) const = default;
-  };
-  Identity identity() const;
 
   // `name` in the current directory as a path for the log, the middle of a
   // very deep one left out.
   std::string shown(std::string_view name = {}) const { return shownPath(where().get(), name); }
 
  private:
+  // A directory's device and inode.
+  struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  // A small frame a level.
   struct Level {
     std::shared_ptr<Fd> fd;
-    struct stat info;
+    Identity identity;
     Where where;
   };
 
@@ -75,10 +74,10 @@ class DirectoryChain {
 // link stands), which ends the walk. A failure it returns ends it too.
 using VisitDirectory = std::function<Result(const std::string& shown, int directory, int error)>;
 
-// The open directory at the absolute `path`, following no link on the way.
-// `visit`, when given, is shown "/" and every directory below it on the
-// way, `path` last.
-Result openDirectory(const std::string& path, Fd* directory, const VisitDirectory& visit = {});
+// The open directory at the absolute `path`, following no link on the way
+// (as platform/files.h's openDirectory), `visit` shown "/" and every
+// directory below it on the way, `path` last.
+Result openDirectory(const std::string& path, Fd* directory, const VisitDirectory& visit);
 
 // The entry itself, a link included; false with errno set when there is none.
 bool statEntry(int directory, std::string_view name, struct stat* info);

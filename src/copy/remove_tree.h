@@ -22,7 +22,9 @@ struct Removal {
 };
 
 // Removes `name` in the open `directory` and everything below it, at any
-// depth, with a bounded number of descriptors; links are removed, never
+// depth, with a bounded number of descriptors and of memory (the listings
+// may go to a file in `directory`; what lies deeper than 4096 levels is
+// moved up beside `name` and removed from there); links are removed, never
 // followed. It goes on past what it cannot remove. Nothing below a folder
 // that is not root's, or that others may write, is removed: anyone could
 // have moved anything in there (a folder of a bundle installed before the

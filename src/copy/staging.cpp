@@ -33,10 +33,13 @@ bool isPrivate(int folder) {
 
 // The folder just made: private, empty and not marked.
 Result isFresh(int folder, const std::string& shown) {
-  Listing listing;
+  Listings listing;  // none, or a few entries
+  std::string_view name;
+  unsigned char type;
   std::string mark;
-  if (Result listed = Listing::read(folder, shown, &listing); !listed) return listed;
-  if (isPrivate(folder) && listing.empty() && readAttribute(folder, std::string(kStagingMark), &mark) == kNoAttribute)
+  if (Result listed = listing.push(folder, [&] { return shown; }); !listed) return listed;
+  if (isPrivate(folder) && !listing.next(&name, &type) &&
+      readAttribute(folder, std::string(kStagingMark), &mark) == kNoAttribute)
     return {};
   return Result::failure(describeFailure("create", shown, "another process took its place"));
 }
@@ -64,11 +67,11 @@ std::string identity(const struct stat& info) {
 // What a run killed before it marked its folder leaves there: nothing, or
 // its lock, empty and not held (`lock`, held now by this process).
 bool holdsNothing(int folder, int lock) {
-  Listing listing;
+  Listings listing;  // a few entries
   std::string_view name;
   unsigned char type;
   struct stat info;
-  if (!Listing::read(folder, {}, &listing)) return false;
+  if (!listing.push(folder, [] { return std::string(); })) return false;
   while (listing.next(&name, &type)) {
     if (name != kLockName || lock < 0 || fstat(lock, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0)
       return false;
@@ -85,10 +88,10 @@ bool holdsNothing(int folder, int lock) {
 Removal removeFolder(int parent, const std::string& name, int folder, const std::string& shown,
                      const std::string& removable) {
   Removal removal;
-  Listing listing;
+  Listings listing;  // a few entries
   // One that cannot be listed (short of descriptors) still goes below if
   // nothing but its lock is in it.
-  const Result listed = Listing::read(folder, shown, &listing);
+  const Result listed = listing.push(folder, [&] { return shown; });
   std::string_view entry;
   unsigned char type;
   struct stat info;
@@ -224,10 +227,10 @@ Removal Staging::remove() {
 
 std::vector<Leftover> removeLeftovers(int parent, const std::string& parentShown, const std::string& leaf) {
   std::vector<Leftover> leftovers;
-  Listing listing;
+  Listings listing;
   // A directory that cannot be listed fails the copy that follows, which
   // says why.
-  if (!Listing::read(parent, parentShown, &listing)) return leftovers;
+  if (!listing.push(parent, [&] { return parentShown; })) return leftovers;
   std::string_view name;
   unsigned char type;
   std::string mark;

@@ -172,12 +172,13 @@ Result replaceBundle(const std::string& appPath, const std::string& toLocation) 
   Staging staging;
   if (Result made = Staging::make(parent.get(), destination.parent, destination.leaf, &staging); !made) return made;
   CopyCounts counts;
-  const CopyRules rules{adminGroup(), stopSignal, [](const std::string& line) { logLine(line); },
-                        WorkQueue::defaultWorkers(), &counts};
+  Notes notes;
+  const CopyRules rules{adminGroup(), stopSignal, &notes, WorkQueue::defaultWorkers(), &counts};
   uint64_t entries = 0;
   CopyReport report(destination.leaf, counts);
   Result placed = copyTree({sourceParent.get(), source.leaf, source.parent},
                            {staging.fd(), destination.leaf, staging.shown()}, rules, &entries);
+  notes.tell([](const std::string& line) { logLine(line); });
   report.end(static_cast<bool>(placed));
   if (placed) placed = staging.intact(destination.leaf, entries);
   if (placed && !inspectBundle(staging.fd(), destination.leaf, kMaxPlistBytes, &copy, &newInfo))

@@ -1,5 +1,6 @@
 #include "install/install_items.h"
 
+#include "copy/copy_tree.h"
 #include "copy/directory_chain.h"
 #include "install/app_copy.h"
 #include "platform/files.h"
@@ -13,6 +14,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
+
+#include <dirent.h>
 
 namespace tarnwell {
 namespace {
@@ -35,22 +38,33 @@ bool installApp(const std::string& source, const std::string& name, Result* unhi
 }
 
 // The installer follows links: a package that is one, or that lies behind
-// one, could be anywhere a local user may write.
-Result plainPackage(const std::string& package) {
+// one, could be anywhere a local user may write. So could anything it
+// reads inside a bundle-style package (a folder: Contents, its archive,
+// its scripts), so there every entry must be a file or a folder; a FIFO
+// or a device would hold or feed the installer. `base` (the tool's own
+// folder) takes what a large listing sets aside.
+Result plainPackage(const std::string& package, const std::string& base) {
   const PathParts place = splitPath(package);
-  Fd parent;
+  Fd parent, spillAt;
   struct stat info;
   if (Result opened = openDirectory(place.parent, &parent); !opened) return opened;
   if (!statEntry(parent.get(), place.leaf, &info)) return Result::error("install", package, errno);
   if (S_ISLNK(info.st_mode))
     return Result::failure(describeFailure("install", package, "it is a symbolic link, not a package"));
-  return {};
+  if (!S_ISDIR(info.st_mode)) return {};
+  if (Result opened = openDirectory(base, &spillAt); !opened) return opened;
+  return walkTree(parent.get(), place.leaf, package, spillAt.get(), [&](const Entry& entry, unsigned char type) {
+    if (type == DT_DIR || type == DT_REG) return Result();
+    return Result::failure(describeFailure(
+        "install", package,
+        "\"" + escapeText(entry.shown()) + "\" is " + (type == DT_LNK ? "a symbolic link" : "not a file or folder")));
+  });
 }
 
-bool installPackage(const std::string& package) {
+bool installPackage(const std::string& package, const std::string& base) {
   logLine(std::string(kName) + ":Installing pkg : " + escapeText(package));
   int32_t status = 1;
-  if (Result plain = plainPackage(package); !plain) {
+  if (Result plain = plainPackage(package, base); !plain) {
     logLine(plain.error());
   } else if (isSiliconMachine()) {
     const std::string command = "arch -arch arm64 installer -pkg \"" + escapeInDoubleQuotes(package) + "\" -target /";
@@ -72,7 +86,7 @@ bool climbsOut(const std::string& name) {
 
 }  // namespace
 
-InstallOutcome installAppsAndPkg(const std::string& mountPoint, const std::string& /*baseDirectory*/,
+InstallOutcome installAppsAndPkg(const std::string& mountPoint, const std::string& baseDirectory,
                                  const std::vector<std::string>& files) {
   InstallOutcome outcome;
   for (const std::string& name : files) {
@@ -92,7 +106,7 @@ InstallOutcome installAppsAndPkg(const std::string& mountPoint, const std::strin
       if (name.ends_with(".app")) {
         installed = installApp(itemPath, name, &outcome.unhide);
       } else if (name.ends_with(".pkg")) {
-        installed = installPackage(itemPath);
+        installed = installPackage(itemPath, baseDirectory);
       } else {
         logLine("Not handled " + escapeText(name));
       }

@@ -18,8 +18,9 @@ struct InstallOutcome {
 // Installs the named items from the volume at `mountPoint`, in order,
 // stopping at the first that fails: packages through the system installer,
 // application bundles copied into /Applications and unhidden.
-// `baseDirectory` is not consulted. A stop signal ends the loop after the
-// current item, as a failure.
+// `baseDirectory` (the tool's own, trusted) only holds what the check of a
+// large bundle-style package sets aside. A stop signal ends the loop after
+// the current item, as a failure.
 InstallOutcome installAppsAndPkg(const std::string& mountPoint, const std::string& baseDirectory,
                                  const std::vector<std::string>& files);
 

@@ -55,10 +55,11 @@ AttachResult attachedVolume(const std::string& resultFile, int made) {
     removeFiles(resultFile);
     endRun(1);
   }
-  std::vector<std::string> names;
-  if (Result listed = listDirectory(attach.mountPoint, &names); !listed)
+  // Bounded: a volume of many long names must not make one huge entry.
+  BoundedList names;
+  if (Result listed = listDirectory(attach.mountPoint, [&](std::string_view name) { names.add(name); }); !listed)
     failAfterAttach(resultFile, kFailed + listed.error());
-  logLine("Files list in the volume : " + renderList(names) + "\n files count " + std::to_string(names.size()));
+  logLine("Files list in the volume : " + names.text() + "\n files count " + std::to_string(names.count()));
   return attach;
 }
 

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
 #include "platform/apple.h"
+#include "platform/fd.h"
+#include "platform/path.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -84,12 +86,29 @@ Result readFileAt(int directory, const std::string& name, const std::string& pat
   return readAll(fd.get(), path, maxBytes, content);
 }
 
-Result listDirectory(const std::string& path, std::vector<std::string>* names) {
-  DIR* stream = opendir(path.c_str());
+Result openDirectory(const std::string& path, Fd* directory) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  if (path.empty() || path[0] != '/') return Result::error("open", path, EINVAL);
+  Fd at(open("/", kFlags));
+  for (std::string_view name : pathComponents(path)) {
+    if (!at.valid()) break;
+    at.reset(openat(at.get(), std::string(name).c_str(), kFlags));
+  }
+  if (!at.valid()) return Result::error("open", path, errno);
+  *directory = std::move(at);
+  return {};
+}
+
+Result listDirectory(const std::string& path, const std::function<void(std::string_view)>& each) {
+  Fd directory;
+  if (Result opened = openDirectory(path, &directory); !opened)
+    return Result::error("list the contents of", path, opened.code());
+  DIR* stream = fdopendir(directory.get());
   if (!stream) return Result::error("list the contents of", path, errno);
+  directory.release();  // the stream owns it now
   errno = 0;
   while (struct dirent* entry = readdir(stream)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names->push_back(entry->d_name);
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) each(entry->d_name);
     errno = 0;
   }
   int failure = errno;

@@ -3,8 +3,9 @@
 #include "platform/errors.h"
 #include "platform/fd.h"
 
+#include <functional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace tarnwell {
 
@@ -31,8 +32,12 @@ Result readMadeFile(int made, const std::string& path, size_t maxBytes, std::str
 Result readFileAt(int directory, const std::string& name, const std::string& path, size_t maxBytes,
                   std::string* content);
 
-// Names directly inside a directory, in the order the system gives them.
-Result listDirectory(const std::string& path, std::vector<std::string>* names);
+// The open directory at the absolute `path`, following no link on the way.
+Result openDirectory(const std::string& path, Fd* directory);
+
+// Hands each name directly inside the directory at `path` to `each`, in
+// the order the system gives them; no link is followed on the way there.
+Result listDirectory(const std::string& path, const std::function<void(std::string_view)>& each);
 
 // Removes one file or link; a directory is refused.
 Result removeFile(const std::string& path);

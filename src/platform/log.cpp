@@ -147,6 +147,31 @@ std::string renderList(const std::vector<std::string>& items) {
   return out;
 }
 
+void BoundedList::add(std::string_view item) {
+  std::string rendered = "\"";
+  appendEscaped(rendered, item, true);
+  rendered += '"';
+  ++count_;
+  if (tail_.empty() && head_.size() + rendered.size() + 2 <= kKeep) {
+    if (!head_.empty()) head_ += ", ";
+    head_ += rendered;
+    return;
+  }
+  tailBytes_ += rendered.size() + 2;
+  tail_.push_back(std::move(rendered));
+  for (; tailBytes_ > kKeep; ++leftOut_) {
+    tailBytes_ -= tail_.front().size() + 2;
+    tail_.pop_front();
+  }
+}
+
+std::string BoundedList::text() const {
+  std::string out = "[" + head_;
+  if (leftOut_ > 0) out += ", [" + std::to_string(leftOut_) + " names left out]";
+  for (const std::string& item : tail_) out += ", " + item;
+  return out + "]";
+}
+
 std::string escapeText(std::string_view text) {
   std::string out;
   out.reserve(text.size());

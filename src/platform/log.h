@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,25 @@ void logLine(std::string_view text);
 
 // ["a", "b\"c"]: every list that reaches the log is written this way.
 std::string renderList(const std::vector<std::string>& items);
+
+// A list rendered as renderList does, given one item at a time and kept
+// bounded whatever its length: the items that fit in the first and in the
+// last kKeep bytes, and between them how many were left out,
+// ["a", [99996 names left out], "z"].
+class BoundedList {
+ public:
+  static constexpr size_t kKeep = 30 * 1024;
+
+  void add(std::string_view item);
+  std::string text() const;
+  uint64_t count() const { return count_; }
+
+ private:
+  std::string head_;
+  std::deque<std::string> tail_;
+  size_t tailBytes_ = 0;
+  uint64_t count_ = 0, leftOut_ = 0;
+};
 
 // `text` as it may stand in a log line when it comes from outside the tool
 // (a name, a path, a child's output): control characters written as \n,

@@ -1,5 +1,6 @@
 #include "plist/limits.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <vector>
@@ -16,34 +17,49 @@ bool tooDeep(std::string* error) {
   return refuse(error, "the property list nests deeper than " + std::to_string(kMaxPlistDepth) + " levels");
 }
 
-// Depth of <array> and <dict> elements; comments, CDATA sections and
-// declarations are skipped so that they cannot hide or fake a tag.
+// Depth of <array> and <dict> elements, where a parser finds them.
+// Comments and CDATA sections are skipped as parsers skip them. Any other
+// markup must end at its first '>' for every parser, whether it skips
+// quoted text there (libplist does) or not: no '<', '[' or unpaired quote
+// in it, a processing instruction ending "?>". Declarations and processing
+// instructions come only before the root element, where no depth is
+// counted: parsers skip them with rules of their own.
 bool xmlWithinLimits(std::string_view xml, std::string* error) {
   size_t depth = 0;
+  bool inRoot = false;
   for (size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
-    std::string_view rest = xml.substr(at + 1);
-    auto skipTo = [&](std::string_view end) {
-      size_t found = xml.find(end, at + 1);
-      at = found == std::string_view::npos ? xml.size() : found;
+    std::string_view rest = xml.substr(at);
+    auto skip = [&](std::string_view start, std::string_view end) {
+      size_t found = xml.find(end, at + start.size());
+      at = found == std::string_view::npos ? xml.size() : found + end.size() - 1;
     };
-    if (rest.starts_with("!--")) {
-      skipTo("-->");
+    if (rest.starts_with("<!--")) {
+      skip("<!--", "-->");
       continue;
     }
-    if (rest.starts_with("![CDATA[")) {
-      skipTo("]]>");
+    if (rest.starts_with("<![CDATA[")) {
+      skip("<![CDATA[", "]]>");
       continue;
     }
-    bool closing = rest.starts_with('/');
-    std::string_view name = rest.substr(closing ? 1 : 0);
-    size_t nameEnd = name.find_first_of(" \t\r\n/>");
-    name = name.substr(0, nameEnd);
+    size_t end = rest.find('>');
+    if (end == std::string_view::npos) break;
+    std::string_view markup = rest.substr(1, end - 1);
+    at += end;
+    const bool declaration = markup.starts_with('?') || markup.starts_with('!');
+    if (markup.find_first_of("<[") != std::string_view::npos || std::ranges::count(markup, '"') % 2 != 0 ||
+        std::ranges::count(markup, '\'') % 2 != 0 || (markup.starts_with('?') && !markup.ends_with('?')) ||
+        (declaration && inRoot)) {
+      return refuse(error, "the property list holds markup that parsers may read differently");
+    }
+    if (declaration) continue;
+    inRoot = true;
+    bool closing = markup.starts_with('/');
+    std::string_view name = markup.substr(closing ? 1 : 0);
+    name = name.substr(0, name.find_first_of(" \t\r\n/"));
     if (name != "array" && name != "dict") continue;
-    size_t tagEnd = xml.find('>', at);
-    if (tagEnd == std::string_view::npos) break;
     if (closing) {
       if (depth > 0) --depth;
-    } else if (xml[tagEnd - 1] != '/' && ++depth > kMaxPlistDepth) {
+    } else if (!markup.ends_with('/') && ++depth > kMaxPlistDepth) {
       return tooDeep(error);
     }
   }
