@@ -60,8 +60,10 @@ DataCopy copyFileData(int in, int out, const struct stat& /*info*/, const StopCh
   if (int signal = stopped()) return {0, false, signal};
   if (rc != 0) return {error, progress.writeFailed, 0};
   // fcopyfile gives the copy the source's quarantine whatever it is asked
-  // to copy: a quarantined bundle would ask every user before it runs.
-  if (fremovexattr(out, "com.apple.quarantine", 0) != 0 && errno != ENOATTR) return {errno, true, 0};
+  // to copy: a quarantined bundle would ask every user before it runs. A
+  // volume without attributes has none to remove.
+  if (fremovexattr(out, "com.apple.quarantine", 0) != 0 && errno != ENOATTR && errno != ENOTSUP)
+    return {errno, true, 0};
   return {};
 }
 
