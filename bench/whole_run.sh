@@ -32,7 +32,7 @@ elapsed() {
     mkdir -p "$image/A$i.app/Contents/MacOS" && head -c 200000 /dev/urandom > "$image/A$i.app/Contents/MacOS/A$i"
     names+=("A$i.app")
   done
-  for round in 1 2 3 4 5 6 7; do
+  for _ in 1 2 3 4 5 6 7; do
     rm -rf /Applications/* /Volumes/*
     started=$(date +%s%N)
     (cd / && "$base/Tools/bin/tarnwell" Bench.dmg "${names[@]}" 2> /standin/stderr) || { cat /standin/stderr >&2; exit 1; }

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the stand-ins: appends one line to /standin/calls for each call:
 # the program, the working directory, what the tool should not have let
 # it inherit (descriptors beyond 0, 1 and 2, signals blocked or ignored,
